@@ -1,0 +1,90 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <stop_token>
+#include <string>
+
+namespace quorvale {
+
+// Parity codes and stop-bit codes as the serial driver numbers them; the dialog's list
+// indices are passed through unchanged.
+enum ParityCode : std::uint8_t {
+    NoParity = 0,
+    OddParity = 1,
+    EvenParity = 2,
+    MarkParity = 3,
+    SpaceParity = 4
+};
+enum StopBitsCode : std::uint8_t { OneStopBit = 0, OnePointFiveStopBits = 1, TwoStopBits = 2 };
+
+struct LineSettings {
+    std::uint32_t baudRate = 9600;
+    std::uint8_t dataBits = 8;
+    std::uint8_t parity = NoParity;
+    std::uint8_t stopBits = OneStopBit;
+};
+
+// One open serial port, owned by whoever opened it and closed when it goes. A default
+// constructed handle is the invalid handle; an invalid handle from OpenPort keeps the
+// system's error number of the failure for callers that want to explain it.
+class PortHandle {
+  public:
+    PortHandle() = default;
+    ~PortHandle();
+    PortHandle(PortHandle&& other) noexcept;
+    PortHandle& operator=(PortHandle&& other) noexcept;
+    PortHandle(const PortHandle&) = delete;
+    PortHandle& operator=(const PortHandle&) = delete;
+
+    bool IsValid() const { return m_fd >= 0; }
+    int OpenError() const { return m_openError; }
+
+  private:
+    friend PortHandle OpenPort(const std::string&, const LineSettings&, std::stop_token);
+    friend bool WritePort(PortHandle&, const std::uint8_t*, std::uint32_t);
+    friend bool ReadPortByte(PortHandle&, std::uint8_t&);
+    friend void DrainPort(PortHandle&);
+    friend void FlushPort(PortHandle&);
+    friend void ClosePort(PortHandle&);
+    friend void WaitForInput(PortHandle&, std::chrono::milliseconds);
+    friend bool StopRequested(const PortHandle&);
+
+    static constexpr std::size_t ReceiveChunk = 512;
+
+    void Release();
+
+    int m_fd = -1;
+    int m_openError = 0;
+    std::uint32_t m_baudRate = 0;
+    std::stop_token m_stop;
+    // Bytes already taken from the driver but not yet handed out, so a whole reply costs one
+    // system call instead of one per byte.
+    std::uint8_t m_received[ReceiveChunk] = {};
+    std::size_t m_receivedPos = 0;
+    std::size_t m_receivedEnd = 0;
+};
+
+// Opens the named device read/write and exclusively, applies the line settings (binary mode,
+// no flow control on output, DTR and RTS inactive) and answers the handle, or the invalid
+// handle when the device can't be opened or is not a terminal. Once `stop` is requested, every
+// wait on the handle ends within a few milliseconds.
+PortHandle OpenPort(const std::string& name, const LineSettings& settings,
+                    std::stop_token stop = {});
+
+// Hands all `count` bytes to the driver; true when it took them all.
+bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count);
+// Takes one byte if one is waiting; never waits.
+bool ReadPortByte(PortHandle& port, std::uint8_t& out);
+// Discards every byte waiting now; later arrivals stay for later reads.
+void DrainPort(PortHandle& port);
+// Waits until every byte written so far has left the port.
+void FlushPort(PortHandle& port);
+void ClosePort(PortHandle& port);
+
+// Waits at most `limit` for input, returning as soon as a byte is there. The reply wait uses
+// it in place of a blind sleep: same time limits, less latency.
+void WaitForInput(PortHandle& port, std::chrono::milliseconds limit);
+bool StopRequested(const PortHandle& port);
+
+}  // namespace quorvale

@@ -1,0 +1,195 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "link/serial_port.h"
+#include "link/termios_mapping.h"
+
+namespace quorvale {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The longest any wait on the port runs before it looks at the stop request again.
+constexpr int kStopCheckMs = 2;
+
+void ApplyLineSettings(int fd, const LineSettings& settings) {
+    termios current{};
+    if (::tcgetattr(fd, &current) != 0) {
+        // Nothing to start from: a plain raw line is the closest thing to "the driver's values".
+        std::memset(&current, 0, sizeof current);
+        ::cfmakeraw(&current);
+    }
+    const termios wanted = MakeLineTermios(current, settings);
+    // Failures are not reported: a controller that can't understand the line stays silent,
+    // and that shows up as a missing reply.
+    ::tcsetattr(fd, TCSANOW, &wanted);
+    // Rate 0 would hang the line up; the driver's rate stays instead.
+    if (settings.baudRate != 0 && !StandardSpeed(settings.baudRate)) {
+        SetCustomBaudRate(fd, settings.baudRate);
+    }
+}
+
+void SetModemLinesInactive(int fd) {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    // A pseudo-terminal has no modem lines and answers ENOTTY or EINVAL; that is fine.
+    ::ioctl(fd, TIOCMBIC, &lines);
+}
+
+int WaitFor(int fd, short events, int timeoutMs) {
+    pollfd entry{fd, events, 0};
+    return ::poll(&entry, 1, timeoutMs);
+}
+
+}  // namespace
+
+PortHandle::~PortHandle() {
+    Release();
+}
+
+PortHandle::PortHandle(PortHandle&& other) noexcept {
+    *this = std::move(other);
+}
+
+PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_openError = other.m_openError;
+        m_baudRate = other.m_baudRate;
+        m_stop = std::move(other.m_stop);
+        std::copy(other.m_received + other.m_receivedPos, other.m_received + other.m_receivedEnd,
+                  m_received);
+        m_receivedEnd = other.m_receivedEnd - other.m_receivedPos;
+        m_receivedPos = 0;
+        other.m_receivedPos = other.m_receivedEnd = 0;
+    }
+    return *this;
+}
+
+void PortHandle::Release() {
+    if (m_fd >= 0) {
+        // Without this a pseudo-terminal that another process also holds could not be
+        // reopened by an ordinary user.
+        ::ioctl(m_fd, TIOCNXCL);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    m_receivedPos = m_receivedEnd = 0;
+}
+
+PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop) {
+    PortHandle port;
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        port.m_openError = errno;
+        return port;
+    }
+    port.m_fd = fd;
+    if (!::isatty(fd)) {
+        port.Release();
+        port.m_openError = ENOTTY;
+        return port;
+    }
+    // Exclusive like a Windows COM port: flock keeps out every other opener, root included;
+    // TIOCEXCL also keeps out programs that don't use flock.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        port.Release();
+        port.m_openError = EBUSY;
+        return port;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    ApplyLineSettings(fd, settings);
+    SetModemLinesInactive(fd);
+    port.m_baudRate = settings.baudRate;
+    port.m_stop = std::move(stop);
+    return port;
+}
+
+bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
+    std::uint32_t done = 0;
+    while (done < count) {
+        if (StopRequested(port)) {
+            return false;
+        }
+        const ssize_t written = ::write(port.m_fd, bytes + done, count - done);
+        if (written > 0) {
+            done += static_cast<std::uint32_t>(written);
+        } else if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
+            WaitFor(port.m_fd, POLLOUT, kStopCheckMs);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ReadPortByte(PortHandle& port, std::uint8_t& out) {
+    if (port.m_receivedPos == port.m_receivedEnd) {
+        const ssize_t got = ::read(port.m_fd, port.m_received, PortHandle::ReceiveChunk);
+        if (got <= 0) {
+            return false;
+        }
+        port.m_receivedPos = 0;
+        port.m_receivedEnd = static_cast<std::size_t>(got);
+    }
+    out = port.m_received[port.m_receivedPos++];
+    return true;
+}
+
+void DrainPort(PortHandle& port) {
+    std::uint8_t discarded = 0;
+    while (ReadPortByte(port, discarded)) {
+    }
+}
+
+void FlushPort(PortHandle& port) {
+    // tcdrain could block for seconds at a low rate without seeing a stop request, so the
+    // output queue is watched in short waits instead. The bound covers a line that never
+    // drains (a stuck adapter): the queued bytes' time on the wire and a second to spare.
+    int queued = 0;
+    if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
+    }
+    const auto bitsPerSecond = std::max<std::uint32_t>(port.m_baudRate, 50);
+    const auto deadline = Clock::now() + milliseconds(1000 + 12000LL * queued / bitsPerSecond);
+    while (!StopRequested(port) && Clock::now() < deadline) {
+        if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            return;
+        }
+        ::poll(nullptr, 0, 1);
+    }
+}
+
+void ClosePort(PortHandle& port) {
+    port.Release();
+}
+
+void WaitForInput(PortHandle& port, milliseconds limit) {
+    if (port.m_receivedPos != port.m_receivedEnd) {
+        return;
+    }
+    const int timeoutMs =
+        static_cast<int>(std::min<milliseconds::rep>(limit.count(), kStopCheckMs));
+    pollfd entry{port.m_fd, POLLIN, 0};
+    if (::poll(&entry, 1, timeoutMs) > 0 && !(entry.revents & POLLIN)) {
+        // A hung-up or failed device reports itself at once; sleeping keeps the caller's
+        // wait from turning into a busy loop.
+        ::poll(nullptr, 0, timeoutMs);
+    }
+}
+
+bool StopRequested(const PortHandle& port) {
+    return port.m_stop.stop_requested();
+}
+
+}  // namespace quorvale

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/serial_port.h"
+#include "sim/pseudo_terminal.h"
+
+namespace quorvale::sim {
+
+// What goes wrong with one of the bootloader's replies.
+enum class ReplyFault {
+    None,
+    Drop,             // the reply is never sent
+    CorruptChecksum,  // its last byte is flipped
+    Noise,            // a few stray bytes go out before it
+    Delay,            // it goes out after ControllerConfig::replyDelay
+};
+
+struct ControllerConfig {
+    std::uint8_t hardwareCode = 0;
+    // The running application takes the hand-over request only at these settings (of which a
+    // pseudo-terminal shows the rate and the stop bits).
+    LineSettings application{9600, 8, NoParity, OneStopBit};
+    // The bootloader talks 8N2 at the firmware header's rate; unset means it takes any rate.
+    std::optional<std::uint32_t> bootloaderBaud;
+
+    bool silent = false;                         // the bootloader never answers
+    unsigned answerHardwareFromAttempt = 1;      // hand-overs before that get no answer
+    bool refuseVersion = false;                  // echo another version number
+    std::optional<std::uint16_t> refuseBlockAt;  // echo another address for this block
+    std::map<unsigned, ReplyFault> replyFaults;  // by the bootloader reply's index, from 0
+    std::chrono::milliseconds replyDelay{0};
+};
+
+struct WireByte {
+    std::uint8_t value;
+    LineState line;
+};
+
+struct FinishedDownload {
+    unsigned blocksWritten = 0;
+    std::optional<std::uint8_t> version;
+};
+
+// A controller on a pseudo-terminal: its running application, which hands over to the
+// bootloader on the entry request; the bootloader, which answers the hardware-code, version
+// and data-block commands and stores blocks in 64 KiB of flash (erased = 0xFF) until the
+// finish frame; and a record of every byte received with the line settings then in force.
+// It runs on a thread of its own from construction to destruction.
+class SimulatedController {
+  public:
+    using FinishedCallback = std::function<void(const FinishedDownload&)>;
+    static constexpr std::size_t FlashSize = 65536;
+    using Flash = std::array<std::uint8_t, FlashSize>;
+
+    explicit SimulatedController(ControllerConfig config = {}, FinishedCallback onFinished = {});
+    ~SimulatedController();
+    SimulatedController(const SimulatedController&) = delete;
+    SimulatedController& operator=(const SimulatedController&) = delete;
+
+    const std::string& PortPath() const;
+
+    std::vector<WireByte> Received() const;
+    Flash FlashContents() const;
+    unsigned HandOvers() const;
+    std::vector<FinishedDownload> Downloads() const;
+
+    // Sends bytes to the tool outside any exchange, as line noise or a stale reply would.
+    void SendRaw(const std::vector<std::uint8_t>& bytes);
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+    std::jthread m_thread;
+};
+
+}  // namespace quorvale::sim

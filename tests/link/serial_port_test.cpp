@@ -1,0 +1,134 @@
+#include "link/serial_port.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "sim/pseudo_terminal.h"
+#include "support/temp_dir.h"
+
+namespace quorvale {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+// Line-discipline bytes: NUL, Ctrl-C, LF, CR, XON, XOFF and 0xFF. A cooked line would
+// translate, swallow or echo each of them.
+const Bytes kAwkwardBytes{0x00, 0x03, 0x0A, 0x0D, 0x11, 0x13, 0xFF};
+
+Bytes ReadMaster(const sim::PseudoTerminal& pty, std::size_t count) {
+    Bytes got;
+    while (got.size() < count) {
+        pollfd entry{pty.MasterFd(), POLLIN, 0};
+        if (::poll(&entry, 1, 1000) <= 0) {
+            break;
+        }
+        std::uint8_t chunk[64];
+        const ssize_t n = ::read(pty.MasterFd(), chunk, sizeof chunk);
+        if (n > 0) {
+            got.insert(got.end(), chunk, chunk + n);
+        }
+    }
+    return got;
+}
+
+Bytes ReadPort(PortHandle& port, std::size_t count) {
+    Bytes got;
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::uint8_t byte = 0;
+        if (ReadPortByte(port, byte)) {
+            got.push_back(byte);
+        } else {
+            WaitForInput(port, 1ms);
+        }
+    }
+    return got;
+}
+
+TEST(SerialPort, KeepsLineDisciplineBytesIntactBothWays) {
+    sim::PseudoTerminal pty;  // fresh, so cooked
+    PortHandle port = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    ASSERT_TRUE(port.IsValid());
+
+    ASSERT_TRUE(WritePort(port, kAwkwardBytes.data(), kAwkwardBytes.size()));
+    FlushPort(port);
+    EXPECT_EQ(ReadMaster(pty, kAwkwardBytes.size()), kAwkwardBytes);
+
+    pty.Write(kAwkwardBytes.data(), kAwkwardBytes.size());
+    EXPECT_EQ(ReadPort(port, kAwkwardBytes.size()), kAwkwardBytes);
+    EXPECT_FALSE(pty.ReadLineState().cooked);
+}
+
+TEST(SerialPort, AnyRateAndTheStopBitsReachTheLine) {
+    sim::PseudoTerminal pty;
+    for (std::uint32_t rate : {19200u, 56000u, 128000u, 256000u, 12345u, 9600u}) {
+        for (std::uint8_t stopBits : {OneStopBit, TwoStopBits}) {
+            SCOPED_TRACE(testing::Message() << rate << " baud, stop code " << int(stopBits));
+            PortHandle port = OpenPort(pty.SlavePath(), {rate, 8, NoParity, stopBits});
+            ASSERT_TRUE(port.IsValid());
+            const sim::LineState line = pty.ReadLineState();
+            EXPECT_EQ(line.baudRate, rate);
+            EXPECT_EQ(line.twoStopBits, stopBits == TwoStopBits);
+        }
+    }
+}
+
+TEST(SerialPort, IsExclusiveAndReopensAtOtherSettingsAfterClose) {
+    sim::PseudoTerminal pty;
+    PortHandle first = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    ASSERT_TRUE(first.IsValid());
+    const PortHandle second = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    EXPECT_FALSE(second.IsValid());
+    EXPECT_EQ(second.OpenError(), EBUSY);
+
+    ClosePort(first);
+    const PortHandle again = OpenPort(pty.SlavePath(), {57600, 8, NoParity, TwoStopBits});
+    ASSERT_TRUE(again.IsValid());
+    EXPECT_EQ(pty.ReadLineState().baudRate, 57600u);
+}
+
+TEST(SerialPort, RefusesWhatIsNotATerminalWithoutWritingToIt) {
+    test::TempDir dir;
+    const Bytes content{1, 2, 3};
+    const std::string file = dir.Write("not-a-port", content);
+    struct Case {
+        std::string path;
+        int error;
+    };
+    for (const Case& c :
+         {Case{file, ENOTTY}, Case{dir.path(), EISDIR}, Case{dir.File("missing"), ENOENT}}) {
+        SCOPED_TRACE(c.path);
+        const PortHandle port = OpenPort(c.path, {9600, 8, NoParity, OneStopBit});
+        EXPECT_FALSE(port.IsValid());
+        EXPECT_EQ(port.OpenError(), c.error);
+    }
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
+}
+
+TEST(SerialPort, ReadNeverWaitsAndDrainDiscardsWhatIsWaiting) {
+    sim::PseudoTerminal pty;
+    PortHandle port = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    ASSERT_TRUE(port.IsValid());
+    std::uint8_t byte = 0x42;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReadPortByte(port, byte));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 50ms);
+    EXPECT_EQ(byte, 0x42);
+
+    const Bytes waiting{1, 2, 3, 4};
+    pty.Write(waiting.data(), waiting.size());
+    std::this_thread::sleep_for(20ms);
+    DrainPort(port);
+    EXPECT_FALSE(ReadPortByte(port, byte));
+}
+
+}  // namespace
+}  // namespace quorvale
