@@ -52,6 +52,7 @@ struct SimulatedController::State {
     PseudoTerminal pty;
 
     mutable std::mutex mutex;
+    mutable std::condition_variable finished;
     std::vector<WireByte> received;
     Flash flash;
     unsigned handOvers = 0;
@@ -229,14 +230,15 @@ void SimulatedController::State::HandleDataBlock(Clock::time_point now) {
 }
 
 void SimulatedController::State::Finish() {
-    const FinishedDownload finished{blocksWritten, version};
+    const FinishedDownload finishedDownload{blocksWritten, version};
     inBootloader = false;
     {
         const std::lock_guard lock(mutex);
-        downloads.push_back(finished);
+        downloads.push_back(finishedDownload);
     }
+    this->finished.notify_all();
     if (onFinished) {
-        onFinished(finished);
+        onFinished(finishedDownload);
     }
 }
 
@@ -310,6 +312,13 @@ unsigned SimulatedController::HandOvers() const {
 std::vector<FinishedDownload> SimulatedController::Downloads() const {
     const std::lock_guard lock(m_state->mutex);
     return m_state->downloads;
+}
+
+bool SimulatedController::WaitForDownloads(std::size_t count,
+                                           std::chrono::milliseconds limit) const {
+    std::unique_lock lock(m_state->mutex);
+    return m_state->finished.wait_for(lock, limit,
+                                      [&] { return m_state->downloads.size() >= count; });
 }
 
 void SimulatedController::SendRaw(const std::vector<std::uint8_t>& bytes) {

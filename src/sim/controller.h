@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -32,13 +33,13 @@ struct ControllerConfig {
     // pseudo-terminal shows the rate and the stop bits).
     LineSettings application{9600, 8, NoParity, OneStopBit};
     // The bootloader talks 8N2 at the firmware header's rate; unset means it takes any rate.
-    std::optional<std::uint32_t> bootloaderBaud;
+    std::optional<std::uint32_t> bootloaderBaud{};
 
-    bool silent = false;                         // the bootloader never answers
-    unsigned answerHardwareFromAttempt = 1;      // hand-overs before that get no answer
-    bool refuseVersion = false;                  // echo another version number
-    std::optional<std::uint16_t> refuseBlockAt;  // echo another address for this block
-    std::map<unsigned, ReplyFault> replyFaults;  // by the bootloader reply's index, from 0
+    bool silent = false;                           // the bootloader never answers
+    unsigned answerHardwareFromAttempt = 1;        // hand-overs before that get no answer
+    bool refuseVersion = false;                    // echo another version number
+    std::optional<std::uint16_t> refuseBlockAt{};  // echo another address for this block
+    std::map<unsigned, ReplyFault> replyFaults{};  // by the bootloader reply's index, from 0
     std::chrono::milliseconds replyDelay{0};
 };
 
@@ -74,6 +75,8 @@ class SimulatedController {
     Flash FlashContents() const;
     unsigned HandOvers() const;
     std::vector<FinishedDownload> Downloads() const;
+    // Waits until `count` downloads have finished, at most `limit`; answers whether they have.
+    bool WaitForDownloads(std::size_t count, std::chrono::milliseconds limit) const;
 
     // Sends bytes to the tool outside any exchange, as line noise or a stale reply would.
     void SendRaw(const std::vector<std::uint8_t>& bytes);

@@ -1,0 +1,197 @@
+#include "download/worker.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "download/messages.h"
+#include "link/bootloader.h"
+#include "link/serial_port.h"
+
+namespace quorvale {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Asks the running application to hand over to its bootloader.
+constexpr std::array<std::uint8_t, 6> EntryRequest{0x5A, 0x5A, 0x5A, 0x04, 0x3C, 0xC3};
+// Sent to the bootloader, one byte per write, before the first request.
+constexpr std::uint8_t WakeByte = 0x00;
+constexpr int WakeSequenceLength = 20;
+// Tells the bootloader the download is finished; no answer is awaited.
+constexpr std::array<std::uint8_t, 5> FinishFrame{0x0E, 0x02, 0x66, 0x99, 0xF3};
+
+constexpr auto HandOverPause = 100ms;
+constexpr auto WakePause = 20ms;
+
+constexpr std::uint32_t Succeeded = 0;
+constexpr std::uint32_t Failed = 1;
+
+bool IsErased(const std::uint8_t* block, std::uint32_t size) {
+    return std::all_of(block, block + size, [](std::uint8_t b) { return b == 0xFF; });
+}
+
+class DownloadRun {
+  public:
+    DownloadRun(WorkerThread::Progress& progress, std::stop_token stop)
+        : m_progress(progress),
+          m_image(progress.GetImage()),
+          m_portName(progress.GetPortName() ? progress.GetPortName() : ""),
+          m_stop(std::move(stop)) {}
+
+    std::uint32_t Execute();
+
+  private:
+    // Each answers true to go on; false once the run has ended (failure reported, or stopped).
+    bool ReachBootloader(std::uint8_t& code);
+    bool HandOverToBootloader();
+    bool OpenBootloaderLink();
+    bool SendImage();
+    void Finish();
+
+    LineSettings ReadApplicationSettings() const;
+    bool Pause(std::chrono::milliseconds duration);
+    bool Stopped() const { return m_stop.stop_requested(); }
+    // Reports the failure unless a stop was requested, then lets go of the port.
+    bool Fail(const std::string& text);
+
+    template <typename Report>
+    void Tell(Report report) {
+        if (!Stopped()) {
+            report(m_progress);
+        }
+    }
+
+    WorkerThread::Progress& m_progress;
+    const FirmwareImage& m_image;
+    const std::string m_portName;
+    const std::stop_token m_stop;
+    PortHandle m_port;
+};
+
+std::uint32_t DownloadRun::Execute() {
+    Tell([](auto& p) { p.ReportPhase(Initiating); });
+    std::uint8_t code = 0;
+    if (!ReachBootloader(code)) {
+        return Failed;
+    }
+    if (code != m_image.GetHardwareCode()) {
+        Fail(FormatText(DownloadMessages::IncorrectHardwareCode, unsigned{code},
+                        m_portName.c_str()));
+        return Failed;
+    }
+    Tell([](auto& p) { p.ReportPhase(Connected); });
+    if (!SetVersionNumber(m_port, m_image.GetVersion())) {
+        Fail(FormatText(DownloadMessages::FailedToSetVersionNumber, unsigned{m_image.GetVersion()},
+                        m_portName.c_str()));
+        return Failed;
+    }
+    DrainPort(m_port);
+    if (!SendImage()) {
+        return Failed;
+    }
+    Finish();
+    return Stopped() ? Failed : Succeeded;
+}
+
+bool DownloadRun::ReachBootloader(std::uint8_t& code) {
+    for (unsigned attempt = 0; !Stopped(); ++attempt) {
+        if (attempt >= MaxAttempts) {
+            return Fail(FormatText(DownloadMessages::FailedToGetHardwareCode, m_portName.c_str()));
+        }
+        if (!HandOverToBootloader() || !OpenBootloaderLink()) {
+            return false;
+        }
+        if (QueryHardwareCode(m_port, code)) {
+            return true;
+        }
+        ClosePort(m_port);
+    }
+    return false;
+}
+
+bool DownloadRun::HandOverToBootloader() {
+    m_port = OpenPort(m_portName, ReadApplicationSettings(), m_stop);
+    if (!m_port.IsValid()) {
+        return Fail(FormatText(DownloadMessages::FailedToOpenApplicationPort, m_portName.c_str()));
+    }
+    WritePort(m_port, EntryRequest.data(), EntryRequest.size());
+    FlushPort(m_port);
+    ClosePort(m_port);
+    return Pause(HandOverPause);
+}
+
+bool DownloadRun::OpenBootloaderLink() {
+    const LineSettings bootloader{m_image.GetBaudRate(), 8, NoParity, TwoStopBits};
+    m_port = OpenPort(m_portName, bootloader, m_stop);
+    if (!m_port.IsValid()) {
+        return Fail(FormatText(DownloadMessages::FailedToOpenPort, m_portName.c_str()));
+    }
+    for (int i = 0; i < WakeSequenceLength; ++i) {
+        WritePort(m_port, &WakeByte, 1);
+    }
+    FlushPort(m_port);
+    return Pause(WakePause);
+}
+
+bool DownloadRun::SendImage() {
+    const std::uint32_t start = m_image.GetStartAddress();
+    const std::uint32_t length = m_image.GetLength();
+    const std::uint8_t* data = m_image.GetData();
+    for (std::uint32_t offset = 0; offset < length;) {
+        const std::uint32_t size = std::min(BlockSize, length - offset);
+        const std::uint8_t* block = data + offset;
+        const auto address = static_cast<std::uint16_t>(start + offset);
+        if (!IsErased(block, size) &&
+            !SendDataBlock(m_port, address, static_cast<std::uint16_t>(size), block)) {
+            return Fail(FormatText(DownloadMessages::FailedToSendDataBlock, start + offset));
+        }
+        offset += size;
+        Tell([&](auto& p) { p.ReportProgress(offset, length); });
+    }
+    return !Stopped();
+}
+
+void DownloadRun::Finish() {
+    WritePort(m_port, FinishFrame.data(), FinishFrame.size());
+    FlushPort(m_port);
+    const std::uint32_t length = m_image.GetLength();
+    Tell([&](auto& p) { p.ReportProgress(length, length); });
+    Tell([](auto& p) { p.ReportPhase(Completed); });
+    ClosePort(m_port);
+}
+
+LineSettings DownloadRun::ReadApplicationSettings() const {
+    LineSettings settings;
+    settings.baudRate = m_progress.GetAppBaudRate();
+    settings.dataBits = m_progress.GetAppDataBits();
+    settings.parity = m_progress.GetAppParity();
+    settings.stopBits = m_progress.GetAppStopBits();
+    return settings;
+}
+
+bool DownloadRun::Pause(std::chrono::milliseconds duration) {
+    std::mutex mutex;
+    std::condition_variable_any wakeUp;
+    std::unique_lock lock(mutex);
+    wakeUp.wait_for(lock, m_stop, duration, [] { return false; });
+    return !Stopped();
+}
+
+bool DownloadRun::Fail(const std::string& text) {
+    Tell([&](auto& p) { p.ReportError(text.c_str()); });
+    ClosePort(m_port);
+    return false;
+}
+
+}  // namespace
+
+std::uint32_t DownloadWorker(WorkerThread::Progress* progress, std::stop_token stop) {
+    DownloadRun run(*progress, std::move(stop));
+    return run.Execute();
+}
+
+}  // namespace quorvale

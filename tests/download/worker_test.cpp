@@ -1,0 +1,430 @@
+#include "download/worker.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+#include "image/firmware_file.h"
+#include "sim/controller.h"
+#include "support/temp_dir.h"
+
+namespace quorvale {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Events = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint8_t kHardware = 7;
+constexpr std::uint8_t kVersion = 3;
+constexpr std::uint16_t kBootBaud = 19200;
+const LineSettings kApplication{9600, 8, NoParity, OneStopBit};
+const Bytes kEntryRequest{0x5A, 0x5A, 0x5A, 0x04, 0x3C, 0xC3};
+const Bytes kFinishFrame{0x0E, 0x02, 0x66, 0x99, 0xF3};
+const Bytes kQuery{0x01, 0x00, 0x01};
+
+// A Progress that records every report as text, in order, and lets a test act when the
+// worker reads the application settings.
+class RecordingProgress final : public WorkerThread::Progress {
+  public:
+    RecordingProgress(const FirmwareImage& image, std::string port)
+        : m_image(image), m_port(std::move(port)) {}
+
+    std::function<void(unsigned attempt)> onApplicationSettingsRead;
+    mutable unsigned applicationSettingsReads = 0;
+
+    const char* GetPortName() const override { return m_port.c_str(); }
+    std::uint32_t GetAppBaudRate() const override {
+        ++applicationSettingsReads;
+        if (onApplicationSettingsRead) {
+            onApplicationSettingsRead(applicationSettingsReads);
+        }
+        return kApplication.baudRate;
+    }
+    std::uint8_t GetAppDataBits() const override { return kApplication.dataBits; }
+    std::uint8_t GetAppParity() const override { return kApplication.parity; }
+    std::uint8_t GetAppStopBits() const override { return kApplication.stopBits; }
+    const FirmwareImage& GetImage() const override { return m_image; }
+
+    void ReportError(const char* text) override { Record(std::string("Error: ") + text); }
+    void ReportPhase(DownloadPhase phase) override {
+        static const char* const names[] = {"Initiating", "Connected", "Completed"};
+        Record(names[phase]);
+    }
+    void ReportProgress(std::uint32_t done, std::uint32_t total) override {
+        Record("Progress " + std::to_string(done) + "/" + std::to_string(total));
+    }
+
+    Events Recorded() const {
+        const std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    void WaitForEvents(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, 10s, [&] { return m_events.size() >= count; });
+    }
+
+  private:
+    void Record(std::string event) {
+        const std::lock_guard lock(m_mutex);
+        m_events.push_back(std::move(event));
+        m_changed.notify_all();
+    }
+
+    const FirmwareImage& m_image;
+    const std::string m_port;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    Events m_events;
+};
+
+Events ProgressEvents(std::uint32_t blocks, std::uint32_t total) {
+    Events events;
+    for (std::uint32_t block = 1; block <= blocks; ++block) {
+        events.push_back("Progress " + std::to_string(std::min(block * 256, total)) + "/" +
+                         std::to_string(total));
+    }
+    return events;
+}
+
+template <typename T>
+std::vector<T> Concat(std::initializer_list<std::vector<T>> parts) {
+    std::vector<T> all;
+    for (const std::vector<T>& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// The bytes the controller received, cut where the line settings changed.
+std::vector<std::pair<sim::LineState, Bytes>> WireSegments(const sim::SimulatedController& sim) {
+    std::vector<std::pair<sim::LineState, Bytes>> segments;
+    for (const sim::WireByte& byte : sim.Received()) {
+        if (segments.empty() || !(segments.back().first == byte.line)) {
+            segments.push_back({byte.line, {}});
+        }
+        segments.back().second.push_back(byte.value);
+    }
+    return segments;
+}
+
+Bytes Frame(Bytes bytes) {
+    bytes.push_back(std::accumulate(bytes.begin(), bytes.end(), std::uint8_t{0},
+                                    [](std::uint8_t a, std::uint8_t b) { return a ^ b; }));
+    return bytes;
+}
+
+Bytes BlockRequest(std::uint16_t address, const std::uint8_t* data) {
+    Bytes request = Frame({0x0F, 0x02, static_cast<std::uint8_t>(address >> 8),
+                           static_cast<std::uint8_t>(address & 0xFF)});
+    request.insert(request.end(), data, data + 256);
+    request.push_back(std::accumulate(data, data + 256, std::uint8_t{0},
+                                      [](std::uint8_t a, std::uint8_t b) { return a ^ b; }));
+    return request;
+}
+
+class DownloadTest : public testing::Test {
+  protected:
+    // Loads an image made of `data`; the header's baud rate is the bootloader's.
+    void LoadImage(const Bytes& data, std::uint16_t start) {
+        const Bytes file = EncodeFirmwareFile({kBootBaud, start, kVersion, kHardware}, data);
+        ASSERT_EQ(m_image.Load(m_dir.Write("image.qvx", file)), LoadOk);
+        m_data = data;
+    }
+
+    sim::SimulatedController& StartController(sim::ControllerConfig config = {}) {
+        config.hardwareCode = config.hardwareCode ? config.hardwareCode : kHardware;
+        config.application = kApplication;
+        config.bootloaderBaud = kBootBaud;
+        m_sim.emplace(config);
+        return *m_sim;
+    }
+
+    RecordingProgress& MakeProgress() { return MakeProgress(m_sim->PortPath()); }
+    RecordingProgress& MakeProgress(const std::string& port) {
+        m_progress.emplace(m_image, port);
+        return *m_progress;
+    }
+
+    // The port must be free again: the worker closed it on every path.
+    void ExpectPortReleased() const {
+        EXPECT_TRUE(OpenPort(m_sim->PortPath(), kApplication).IsValid());
+    }
+
+    void ExpectFlashHoldsImage(std::uint16_t start) const {
+        const auto flash = m_sim->FlashContents();
+        for (std::size_t address = 0; address < flash.size(); ++address) {
+            const bool inImage = address >= start && address < start + m_data.size();
+            const std::uint8_t expected = inImage ? m_data[address - start] : 0xFF;
+            if (flash[address] != expected) {
+                ADD_FAILURE() << "flash differs at " << address;
+                return;
+            }
+        }
+    }
+
+    test::TempDir m_dir;
+    FirmwareImage m_image;
+    Bytes m_data;
+    std::optional<sim::SimulatedController> m_sim;
+    std::optional<RecordingProgress> m_progress;
+};
+
+// The slowest test (ten attempts of three one-second tries) comes first, so that ctest starts
+// it at once and runs everything else beside it.
+TEST_F(DownloadTest, SilentBootloaderFailsAfterTenAttempts) {
+    LoadImage(Bytes(256, 0x11), 0);
+    sim::SimulatedController& sim = StartController({.silent = true});
+    RecordingProgress& progress = MakeProgress();
+
+    EXPECT_EQ(DownloadWorker(&progress), 1u);
+
+    EXPECT_EQ(progress.Recorded(),
+              (Events{"Initiating",
+                      "Error: Failed to get hardware code from port '" + sim.PortPath() + "'"}));
+    EXPECT_EQ(progress.applicationSettingsReads, MaxAttempts);
+    EXPECT_EQ(sim.HandOvers(), MaxAttempts);
+    ExpectPortReleased();
+}
+
+TEST_F(DownloadTest, SendsEveryBlockThatIsNotErasedAndReportsInOrder) {
+    // Block 1 is erased and passed over; block 2 is erased but for its last byte and goes
+    // out whole.
+    Bytes data(1024);
+    std::iota(data.begin(), data.end(), std::uint8_t{1});
+    std::fill(data.begin() + 256, data.begin() + 768, 0xFF);
+    data[767] = 0x00;
+    LoadImage(data, 0x1000);
+    sim::SimulatedController& sim = StartController();
+    RecordingProgress& progress = MakeProgress();
+
+    EXPECT_EQ(DownloadWorker(&progress), 0u);
+
+    EXPECT_EQ(progress.Recorded(), Concat<std::string>({{"Initiating", "Connected"},
+                                                        ProgressEvents(4, 1024),
+                                                        {"Progress 1024/1024", "Completed"}}));
+    EXPECT_EQ(progress.applicationSettingsReads, 1u);
+    ASSERT_TRUE(sim.WaitForDownloads(1, 1s));
+    ExpectFlashHoldsImage(0x1000);
+    EXPECT_EQ(sim.Downloads()[0].blocksWritten, 3u);
+    EXPECT_EQ(sim.Downloads()[0].version, kVersion);
+
+    const Bytes bootloaderBytes = Concat(
+        {Bytes(20, 0x00), kQuery, Frame({0x0D, 0x01, kVersion}), BlockRequest(0x1000, &data[0]),
+         BlockRequest(0x1200, &data[512]), BlockRequest(0x1300, &data[768]), kFinishFrame});
+    const auto segments = WireSegments(sim);
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_EQ(segments[0].first.baudRate, 9600u);
+    EXPECT_FALSE(segments[0].first.twoStopBits);
+    EXPECT_EQ(segments[0].second, kEntryRequest);
+    EXPECT_EQ(segments[1].first.baudRate, kBootBaud);
+    EXPECT_TRUE(segments[1].first.twoStopBits);
+    EXPECT_EQ(segments[1].second, bootloaderBytes);
+    ExpectPortReleased();
+}
+
+TEST_F(DownloadTest, FullSixtyFourKilobyteImageGoesOutInTwoHundredFiftySixBlocks) {
+    Bytes data(65536);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>((i * 7) ^ (i >> 8));
+    }
+    LoadImage(data, 0);
+    ASSERT_EQ(m_image.GetLength(), 65536u);
+    sim::SimulatedController& sim = StartController();
+    RecordingProgress& progress = MakeProgress();
+
+    EXPECT_EQ(DownloadWorker(&progress), 0u);
+
+    EXPECT_EQ(progress.Recorded(), Concat<std::string>({{"Initiating", "Connected"},
+                                                        ProgressEvents(256, 65536),
+                                                        {"Progress 65536/65536", "Completed"}}));
+    ASSERT_TRUE(sim.WaitForDownloads(1, 1s));
+    ExpectFlashHoldsImage(0);
+    EXPECT_EQ(sim.Downloads().at(0).blocksWritten, 256u);
+}
+
+TEST_F(DownloadTest, ErasedImageSendsNoBlockButReportsEveryOne) {
+    LoadImage(Bytes(768, 0xFF), 0x2000);
+    sim::SimulatedController& sim = StartController();
+    RecordingProgress& progress = MakeProgress();
+
+    EXPECT_EQ(DownloadWorker(&progress), 0u);
+
+    EXPECT_EQ(progress.Recorded(), Concat<std::string>({{"Initiating", "Connected"},
+                                                        ProgressEvents(3, 768),
+                                                        {"Progress 768/768", "Completed"}}));
+    ASSERT_TRUE(sim.WaitForDownloads(1, 1s));
+    EXPECT_EQ(sim.Downloads().at(0).blocksWritten, 0u);
+    EXPECT_EQ(WireSegments(sim).back().second,
+              Concat({Bytes(20, 0x00), kQuery, Frame({0x0D, 0x01, kVersion}), kFinishFrame}));
+}
+
+TEST_F(DownloadTest, HardwareCodeAnsweredOnlyOnTheThirdAttempt) {
+    LoadImage(Bytes(256, 0x42), 0);
+    sim::SimulatedController& sim = StartController({.answerHardwareFromAttempt = 3});
+    RecordingProgress& progress = MakeProgress();
+
+    EXPECT_EQ(DownloadWorker(&progress), 0u);
+
+    EXPECT_EQ(progress.Recorded(), Concat<std::string>({{"Initiating", "Connected"},
+                                                        ProgressEvents(1, 256),
+                                                        {"Progress 256/256", "Completed"}}));
+    EXPECT_EQ(progress.applicationSettingsReads, 3u);
+    EXPECT_EQ(sim.HandOvers(), 3u);
+    const auto segments = WireSegments(sim);
+    ASSERT_EQ(segments.size(), 6u);
+    for (std::size_t attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_EQ(segments[2 * attempt].second, kEntryRequest);
+        const Bytes& bootloader = segments[2 * attempt + 1].second;
+        EXPECT_EQ(Bytes(bootloader.begin(), bootloader.begin() + 20), Bytes(20, 0x00));
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    sim::ControllerConfig controller;
+    std::uint16_t start;
+    const char* message;  // %s: the port
+    bool connected;
+    std::uint32_t blocksBefore;
+};
+
+TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
+    const FailureCase cases[] = {
+        {"wrong hardware code",
+         {.hardwareCode = 9},
+         0,
+         "Incorrect hardware code '9' from port '%s'",
+         false,
+         0},
+        {"version refused",
+         {.refuseVersion = true},
+         0,
+         "Failed to set version number '3' on port '%s'",
+         true,
+         0},
+        {"third block refused",
+         {.refuseBlockAt = 0x1200},
+         0x1000,
+         "Failed to send data block at address 4608",
+         true,
+         2},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadImage(Bytes(1024, 0x11), c.start);
+        StartController(c.controller);
+        RecordingProgress& progress = MakeProgress();
+
+        EXPECT_EQ(DownloadWorker(&progress), 1u);
+
+        Events expected{"Initiating"};
+        if (c.connected) {
+            expected.push_back("Connected");
+        }
+        const Events blocks = ProgressEvents(c.blocksBefore, 1024);
+        expected.insert(expected.end(), blocks.begin(), blocks.end());
+        char message[256];
+        std::snprintf(message, sizeof message, c.message, m_sim->PortPath().c_str());
+        expected.push_back(std::string("Error: ") + message);
+        EXPECT_EQ(progress.Recorded(), expected);
+        ExpectPortReleased();
+    }
+}
+
+TEST_F(DownloadTest, PortThatCannotBeOpenedFailsAtOnce) {
+    LoadImage(Bytes(256, 0x11), 0);
+    RecordingProgress& progress = MakeProgress(m_dir.File("ttyMissing"));
+    EXPECT_EQ(DownloadWorker(&progress), 1u);
+    EXPECT_EQ(progress.Recorded(),
+              (Events{"Initiating", "Error: Failed to open application port '" +
+                                        m_dir.File("ttyMissing") + "'"}));
+}
+
+TEST_F(DownloadTest, ApplicationPortTakenOnTheSecondAttemptFailsWithoutFurtherAttempts) {
+    LoadImage(Bytes(256, 0x11), 0);
+    sim::SimulatedController& sim = StartController({.answerHardwareFromAttempt = 2});
+    RecordingProgress& progress = MakeProgress();
+    PortHandle intruder;
+    progress.onApplicationSettingsRead = [&](unsigned attempt) {
+        if (attempt == 2) {
+            intruder = OpenPort(sim.PortPath(), kApplication);
+        }
+    };
+
+    EXPECT_EQ(DownloadWorker(&progress), 1u);
+
+    ASSERT_TRUE(intruder.IsValid());
+    EXPECT_EQ(
+        progress.Recorded(),
+        (Events{"Initiating", "Error: Failed to open application port '" + sim.PortPath() + "'"}));
+    EXPECT_EQ(progress.applicationSettingsReads, 2u);
+}
+
+TEST_F(DownloadTest, BootloaderPortTakenDuringTheHandOverPause) {
+    LoadImage(Bytes(256, 0x11), 0);
+    sim::SimulatedController& sim = StartController();
+    RecordingProgress& progress = MakeProgress();
+    PortHandle intruder;
+    // Takes the port in the pause between closing the application link and reopening.
+    std::jthread grabber([&](std::stop_token stop) {
+        while (!stop.stop_requested() && !intruder.IsValid()) {
+            if (sim.HandOvers() > 0) {
+                intruder = OpenPort(sim.PortPath(), kApplication);
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+
+    EXPECT_EQ(DownloadWorker(&progress), 1u);
+
+    grabber.request_stop();
+    grabber.join();
+    EXPECT_EQ(progress.Recorded(),
+              (Events{"Initiating", "Error: Failed to open port '" + sim.PortPath() + "'"}));
+}
+
+// Stops the worker from another thread once `ready` events were reported and the worker has
+// gone on to wait; the worker must return quickly and report nothing more.
+struct StopCase {
+    const char* name;
+    std::size_t eventsBeforeStop;
+    sim::ControllerConfig controller;
+};
+
+TEST_F(DownloadTest, StopEndsTheRunQuicklyWithoutFurtherReports) {
+    const StopCase cases[] = {
+        {"in the hand-over pause", 1, {}},
+        // Replies 0 and 1 answer the hardware code and the version; reply 6 is block 5's.
+        {"waiting for a block's reply",
+         6,
+         {.replyFaults = {{6, sim::ReplyFault::Delay}}, .replyDelay = 900ms}},
+    };
+    for (const StopCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadImage(Bytes(16 * 256, 0x33), 0);
+        StartController(c.controller);
+        RecordingProgress& progress = MakeProgress();
+        std::jthread worker([&](std::stop_token stop) { DownloadWorker(&progress, stop); });
+        progress.WaitForEvents(c.eventsBeforeStop);
+        std::this_thread::sleep_for(30ms);
+
+        const Events before = progress.Recorded();
+        const auto stopAt = Clock::now();
+        worker.request_stop();
+        worker.join();
+
+        EXPECT_LT(Clock::now() - stopAt, 50ms);
+        EXPECT_EQ(before.size(), c.eventsBeforeStop);
+        EXPECT_EQ(progress.Recorded(), before);
+        ExpectPortReleased();
+    }
+}
+
+}  // namespace
+}  // namespace quorvale
