@@ -43,6 +43,10 @@ struct ControllerConfig {
     std::chrono::milliseconds replyDelay{0};
 };
 
+// A received byte with the line settings read when the controller took it from the terminal.
+// A pseudo-terminal keeps no settings per byte, so a tool that changed the settings at once
+// after writing could have its last bytes recorded under the new ones; the tool's pauses
+// between links leave ample time.
 struct WireByte {
     std::uint8_t value;
     LineState line;

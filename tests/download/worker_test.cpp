@@ -285,6 +285,25 @@ TEST_F(DownloadTest, HardwareCodeAnsweredOnlyOnTheThirdAttempt) {
     }
 }
 
+TEST_F(DownloadTest, RetriesRideOutDroppedCorruptedAndNoisyReplies) {
+    // Reply 0 answers the hardware code, reply 1 the version, replies 2 on the blocks; each
+    // faulty reply costs its command one try.
+    LoadImage(Bytes(768, 0x5C), 0x0400);
+    sim::SimulatedController& sim =
+        StartController({.replyFaults = {{1, sim::ReplyFault::Drop},
+                                         {3, sim::ReplyFault::CorruptChecksum},
+                                         {5, sim::ReplyFault::Noise}}});
+    RecordingProgress& progress = MakeProgress();
+
+    EXPECT_EQ(DownloadWorker(&progress), 0u);
+
+    EXPECT_EQ(progress.Recorded(), Concat<std::string>({{"Initiating", "Connected"},
+                                                        ProgressEvents(3, 768),
+                                                        {"Progress 768/768", "Completed"}}));
+    ASSERT_TRUE(sim.WaitForDownloads(1, 1s));
+    ExpectFlashHoldsImage(0x0400);
+}
+
 struct FailureCase {
     const char* name;
     sim::ControllerConfig controller;

@@ -1,3 +1,5 @@
+#include "image/firmware_image.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "image/firmware_file.h"
-#include "image/firmware_image.h"
 #include "support/temp_dir.h"
 
 namespace quorvale {
@@ -22,7 +23,9 @@ Bytes Counting(std::size_t count) {
 }
 
 // The 272-byte example: data 00..FF, 19200 baud, start 4096, version 3, hardware 7.
-Bytes ExampleFile() { return EncodeFirmwareFile({19200, 4096, 3, 7}, Counting(256)); }
+Bytes ExampleFile() {
+    return EncodeFirmwareFile({19200, 4096, 3, 7}, Counting(256));
+}
 
 TEST(Crc16, KnownVectors) {
     const char* digits = "123456789";
@@ -91,18 +94,36 @@ TEST(FirmwareImage, LoadAnswersEachCheckInOrder) {
              return f;
          },
          LoadBadSize},
-        {"start 0x0180", [] { return EncodeFirmwareFile({19200, 0x0180, 0, 0}, Counting(256)); },
+        {"start 0x0180",
+         [] {
+             return EncodeFirmwareFile({19200, 0x0180, 0, 0}, Counting(256));
+         },
          LoadPageError},
-        {"length not whole pages", [] { return EncodeFirmwareFile({1, 0, 0, 0}, Counting(128)); },
+        {"length not whole pages",
+         [] {
+             return EncodeFirmwareFile({1, 0, 0, 0}, Counting(128));
+         },
          LoadPageError},
         {"page error wins over beyond 64k",
-         [] { return EncodeFirmwareFile({1, 0xFF80, 0, 0}, Counting(256)); }, LoadPageError},
+         [] {
+             return EncodeFirmwareFile({1, 0xFF80, 0, 0}, Counting(256));
+         },
+         LoadPageError},
         {"start 0xFF00 with one page ends at 64k",
-         [] { return EncodeFirmwareFile({1, 0xFF00, 0, 0}, Counting(256)); }, LoadOk},
+         [] {
+             return EncodeFirmwareFile({1, 0xFF00, 0, 0}, Counting(256));
+         },
+         LoadOk},
         {"start 0xFF00 with two pages",
-         [] { return EncodeFirmwareFile({1, 0xFF00, 0, 0}, Counting(512)); }, LoadBeyond64k},
+         [] {
+             return EncodeFirmwareFile({1, 0xFF00, 0, 0}, Counting(512));
+         },
+         LoadBeyond64k},
         {"64k of data from 0x0100",
-         [] { return EncodeFirmwareFile({1, 0x0100, 0, 0}, Bytes(65536, 1)); }, LoadBeyond64k},
+         [] {
+             return EncodeFirmwareFile({1, 0x0100, 0, 0}, Bytes(65536, 1));
+         },
+         LoadBeyond64k},
         {"one data byte changed",
          [] {
              Bytes f = ExampleFile();

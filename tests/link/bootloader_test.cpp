@@ -42,7 +42,7 @@ TEST_F(BootloaderTest, WrongLengthOrAnotherCommandsCodeFailsTheTryAndRetriesAtOn
     // A longer frame, another command's reply, then the right one.
     const std::vector<Bytes> replies{
         {0x01, 0x02, 0x05, 0x06, 0x00}, {0x0D, 0x01, 0x05, 0x09}, {0x01, 0x01, 0x09, 0x09}};
-    Answer(3, [&](int index) { return replies.at(index); });
+    Answer(3, [replies](int index) { return replies.at(index); });
     std::uint8_t code = 0;
     const auto start = Clock::now();
     ASSERT_TRUE(QueryHardwareCode(m_port, code));
