@@ -30,6 +30,8 @@ constexpr auto WakePause = 20ms;
 constexpr std::uint32_t Succeeded = 0;
 constexpr std::uint32_t Failed = 1;
 
+std::string CopyOf(const char* text) { return text ? text : ""; }
+
 bool IsErased(const std::uint8_t* block, std::uint32_t size) {
     return std::all_of(block, block + size, [](std::uint8_t b) { return b == 0xFF; });
 }
@@ -39,7 +41,7 @@ class DownloadRun {
     DownloadRun(WorkerThread::Progress& progress, std::stop_token stop)
         : m_progress(progress),
           m_image(progress.GetImage()),
-          m_portName(progress.GetPortName() ? progress.GetPortName() : ""),
+          m_portName(CopyOf(progress.GetPortName())),
           m_stop(std::move(stop)) {}
 
     std::uint32_t Execute();
