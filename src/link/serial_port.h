@@ -55,6 +55,9 @@ class PortHandle {
     void Release();
 
     int m_fd = -1;
+    // The exclusive flag belongs to the terminal, not to this descriptor: only the opener
+    // that set it may clear it.
+    bool m_exclusive = false;
     int m_openError = 0;
     std::uint32_t m_baudRate = 0;
     std::stop_token m_stop;

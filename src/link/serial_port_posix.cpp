@@ -64,6 +64,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
     if (this != &other) {
         Release();
         m_fd = std::exchange(other.m_fd, -1);
+        m_exclusive = std::exchange(other.m_exclusive, false);
         m_openError = other.m_openError;
         m_baudRate = other.m_baudRate;
         m_stop = std::move(other.m_stop);
@@ -77,10 +78,13 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
 }
 
 void PortHandle::Release() {
-    if (m_fd >= 0) {
+    if (m_exclusive) {
         // Without this a pseudo-terminal that another process also holds could not be
         // reopened by an ordinary user.
         ::ioctl(m_fd, TIOCNXCL);
+        m_exclusive = false;
+    }
+    if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
     }
@@ -107,7 +111,7 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
         port.m_openError = EBUSY;
         return port;
     }
-    ::ioctl(fd, TIOCEXCL);
+    port.m_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
     ApplyLineSettings(fd, settings);
     SetModemLinesInactive(fd);
     port.m_baudRate = settings.baudRate;

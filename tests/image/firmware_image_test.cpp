@@ -172,6 +172,17 @@ TEST(FirmwareImage, RejectedFileStaysInTheBuffer) {
     EXPECT_EQ(image.GetData()[0], 0x99);
 }
 
+TEST(FirmwareImage, ShortReadIsAReadFailure) {
+    // sysfs files claim a page-sized length but deliver only their few bytes of text.
+    const char* shortFile = "/sys/devices/system/cpu/online";
+    struct stat info {};
+    if (::stat(shortFile, &info) != 0 || info.st_size <= 16 || info.st_size > 65552) {
+        GTEST_SKIP() << "no sysfs file that reads short";
+    }
+    FirmwareImage image;
+    EXPECT_EQ(image.Load(shortFile), LoadReadFailed);
+}
+
 TEST(FirmwareImage, OnlyRegularFilesOpen) {
     test::TempDir dir;
     const std::string fifo = dir.File("fifo");

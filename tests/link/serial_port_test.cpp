@@ -1,7 +1,9 @@
 #include "link/serial_port.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,6 +82,19 @@ TEST(SerialPort, AnyRateAndTheStopBitsReachTheLine) {
     }
 }
 
+// Whether the terminal refuses openers that don't use flock. Root passes that refusal, so it
+// asks the terminal instead.
+bool TerminalIsExclusive(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == EBUSY;
+    }
+    int exclusive = 0;
+    ::ioctl(fd, TIOCGEXCL, &exclusive);
+    ::close(fd);
+    return exclusive != 0;
+}
+
 TEST(SerialPort, IsExclusiveAndReopensAtOtherSettingsAfterClose) {
     sim::PseudoTerminal pty;
     PortHandle first = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
@@ -87,6 +102,7 @@ TEST(SerialPort, IsExclusiveAndReopensAtOtherSettingsAfterClose) {
     const PortHandle second = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
     EXPECT_FALSE(second.IsValid());
     EXPECT_EQ(second.OpenError(), EBUSY);
+    EXPECT_TRUE(TerminalIsExclusive(pty.SlavePath())) << "a refused opener cleared the flag";
 
     ClosePort(first);
     const PortHandle again = OpenPort(pty.SlavePath(), {57600, 8, NoParity, TwoStopBits});
