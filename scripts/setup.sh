@@ -10,6 +10,7 @@ PACKAGES=(
     pkg-config
     libgtest-dev
     libgmock-dev
+    libcli11-dev
 )
 
 missing=()

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "download/messages.h"
+#include "download/texts.h"
 #include "link/bootloader.h"
 #include "link/serial_port.h"
 

@@ -49,9 +49,12 @@ class PortHandle {
     friend void ClosePort(PortHandle&);
     friend void WaitForInput(PortHandle&, std::chrono::milliseconds);
     friend bool StopRequested(const PortHandle&);
+    friend int ProbePortOpen(const std::string&);
 
     static constexpr std::size_t ReceiveChunk = 512;
 
+    // Opens the device exclusively, as every port is opened; answers 0 or the error number.
+    int Acquire(const std::string& name);
     void Release();
 
     int m_fd = -1;
@@ -89,5 +92,10 @@ void ClosePort(PortHandle& port);
 // it in place of a blind sleep: same time limits, less latency.
 void WaitForInput(PortHandle& port, std::chrono::milliseconds limit);
 bool StopRequested(const PortHandle& port);
+
+// Whether the named device could be opened as a port right now, without changing its line
+// settings: 0, or the system's error number of the failure (ENOTTY for what is not a
+// terminal, EBUSY for a port another program holds). For explaining a failed open.
+int ProbePortOpen(const std::string& name);
 
 }  // namespace quorvale

@@ -91,32 +91,40 @@ void PortHandle::Release() {
     m_receivedPos = m_receivedEnd = 0;
 }
 
-PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop) {
-    PortHandle port;
-    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        port.m_openError = errno;
-        return port;
+int PortHandle::Acquire(const std::string& name) {
+    m_fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0) {
+        return errno;
     }
-    port.m_fd = fd;
-    if (!::isatty(fd)) {
-        port.Release();
-        port.m_openError = ENOTTY;
-        return port;
+    if (!::isatty(m_fd)) {
+        Release();
+        return ENOTTY;
     }
     // Exclusive like a Windows COM port: flock keeps out every other opener, root included;
     // TIOCEXCL also keeps out programs that don't use flock.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        port.Release();
-        port.m_openError = EBUSY;
-        return port;
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        Release();
+        return EBUSY;
     }
-    port.m_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
-    ApplyLineSettings(fd, settings);
-    SetModemLinesInactive(fd);
-    port.m_baudRate = settings.baudRate;
-    port.m_stop = std::move(stop);
+    m_exclusive = ::ioctl(m_fd, TIOCEXCL) == 0;
+    return 0;
+}
+
+PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop) {
+    PortHandle port;
+    port.m_openError = port.Acquire(name);
+    if (port.IsValid()) {
+        ApplyLineSettings(port.m_fd, settings);
+        SetModemLinesInactive(port.m_fd);
+        port.m_baudRate = settings.baudRate;
+        port.m_stop = std::move(stop);
+    }
     return port;
+}
+
+int ProbePortOpen(const std::string& name) {
+    PortHandle probe;
+    return probe.Acquire(name);
 }
 
 bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {

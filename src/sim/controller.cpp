@@ -236,9 +236,14 @@ void SimulatedController::State::Finish() {
         const std::lock_guard lock(mutex);
         downloads.push_back(finishedDownload);
     }
-    this->finished.notify_all();
+    finished.notify_all();
     if (onFinished) {
-        onFinished(finishedDownload);
+        Flash flashNow;
+        {
+            const std::lock_guard lock(mutex);
+            flashNow = flash;
+        }
+        onFinished(finishedDownload, flashNow);
     }
 }
 

@@ -64,9 +64,10 @@ struct FinishedDownload {
 // It runs on a thread of its own from construction to destruction.
 class SimulatedController {
   public:
-    using FinishedCallback = std::function<void(const FinishedDownload&)>;
     static constexpr std::size_t FlashSize = 65536;
     using Flash = std::array<std::uint8_t, FlashSize>;
+    // Called on the controller's thread after each finish frame, with the flash as it stands.
+    using FinishedCallback = std::function<void(const FinishedDownload&, const Flash&)>;
 
     explicit SimulatedController(ControllerConfig config = {}, FinishedCallback onFinished = {});
     ~SimulatedController();

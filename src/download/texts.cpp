@@ -1,4 +1,4 @@
-#include "download/messages.h"
+#include "download/texts.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +18,16 @@ std::string FormatText(const char* format, ...) {
     }
     va_end(again);
     return text;
+}
+
+std::string CompletedText(std::uint32_t elapsedMs) {
+    return FormatText(StatusTexts::DownloadCompleted, elapsedMs / 60000u, (elapsedMs / 1000u) % 60u);
+}
+
+std::string LoadResultMessage(int result, const std::string& path) {
+    const bool known = result > 0 && result < static_cast<int>(FileMessages::ByLoadResult.size());
+    const char* format = known ? FileMessages::ByLoadResult[result] : FileMessages::Unexpected;
+    return FormatText(format, path.c_str());
 }
 
 }  // namespace quorvale

@@ -1,0 +1,103 @@
+#include "cli/commands.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli/files.h"
+#include "download/texts.h"
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+
+namespace quorvale::cli {
+namespace {
+
+constexpr std::uint32_t kAddressSpace = 65536;
+constexpr std::uint32_t kPage = 256;
+
+int Refuse(const std::string& message) {
+    std::fprintf(stderr, "quorvale pack: %s\n", message.c_str());
+    return ExitUsage;
+}
+
+std::string GroupName(gid_t group) {
+    struct group entry {};
+    struct group* found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(group, &entry, buffer, sizeof buffer, &found) == 0 && found) {
+        return found->gr_name;
+    }
+    return std::to_string(group);
+}
+
+}  // namespace
+
+int RunInfo(const InfoOptions& options) {
+    // The image buffer is 64 KiB: too large for a thread's stack to be a good place.
+    const auto image = std::make_unique<FirmwareImage>();
+    const LoadResult result = image->Load(options.file);
+    if (result != LoadOk) {
+        std::fprintf(stderr, "%s\n", LoadResultMessage(result, options.file).c_str());
+        return ExitUsage;
+    }
+    std::printf("Baud rate: %u\nHardware: %u\nStart: %u\nLength: %u\nVersion: %u\n",
+                image->GetBaudRate(), unsigned{image->GetHardwareCode()}, image->GetStartAddress(),
+                image->GetLength() + 16, unsigned{image->GetVersion()});
+    return ExitSuccess;
+}
+
+int RunPack(const PackOptions& options) {
+    if (options.baudRate == 0 || options.baudRate > 65535) {
+        return Refuse("--baud must be 1 to 65535");
+    }
+    if (options.hardwareCode > 255 || options.version > 255) {
+        return Refuse("--hardware and --version must be 0 to 255");
+    }
+    if (options.startAddress % kPage != 0) {
+        return Refuse("--start must be a multiple of 256");
+    }
+    std::string error;
+    auto data = ReadSmallFile(options.input, kAddressSpace, error);
+    if (!data) {
+        return Refuse(error);
+    }
+    if (data->empty()) {
+        return Refuse("'" + options.input + "' is empty");
+    }
+    // Whole pages: the bootloader writes 256-byte blocks, and 0xFF is erased flash.
+    data->resize((data->size() + kPage - 1) / kPage * kPage, 0xFF);
+    if (options.startAddress + data->size() > kAddressSpace) {
+        return Refuse("start " + std::to_string(options.startAddress) + " plus " +
+                      std::to_string(data->size()) + " bytes of data lies beyond 64 KiB");
+    }
+    const FirmwareHeader header{static_cast<std::uint16_t>(options.baudRate),
+                                static_cast<std::uint16_t>(options.startAddress),
+                                static_cast<std::uint8_t>(options.version),
+                                static_cast<std::uint8_t>(options.hardwareCode)};
+    if (const auto failure =
+            WriteFileAtomically(options.output, EncodeFirmwareFile(header, *data))) {
+        std::fprintf(stderr, "quorvale pack: %s\n", failure->c_str());
+        return ExitFailure;
+    }
+    return ExitSuccess;
+}
+
+std::string ExplainOpenFailure(const std::string& port, int error) {
+    std::string text = std::strerror(error);
+    struct stat info {};
+    if ((error == EACCES || error == EPERM) && ::stat(port.c_str(), &info) == 0) {
+        text += ": the user needs to be in the group '" + GroupName(info.st_gid) +
+                "', which owns " + port + " (log in again after joining it)";
+    } else if (error == EBUSY) {
+        text += ": another program is using the port";
+    } else if (error == ENOTTY) {
+        text += ": " + port + " is not a serial port";
+    }
+    return text;
+}
+
+}  // namespace quorvale::cli

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/serial_port.h"
+
+namespace quorvale::cli {
+
+// Exit codes that scripts rely on.
+enum ExitCode : int {
+    ExitSuccess = 0,
+    ExitFailure = 1,  // the download failed
+    ExitUsage = 2,    // bad arguments or a rejected file: nothing was sent
+    ExitCancelled = 130,
+};
+
+struct InfoOptions {
+    std::string file;
+};
+
+struct DownloadOptions {
+    std::string file;
+    std::string port;
+    LineSettings line{9600, 8, NoParity, OneStopBit};
+};
+
+struct PackOptions {
+    std::string input;
+    std::string output;
+    std::uint32_t baudRate = 0;
+    std::uint32_t startAddress = 0;
+    std::uint32_t hardwareCode = 0;
+    std::uint32_t version = 0;
+};
+
+struct SimulateOptions {
+    std::uint32_t hardwareCode = 0;
+    LineSettings application{9600, 8, NoParity, OneStopBit};
+    std::optional<std::uint32_t> bootloaderBaud;
+    bool silent = false;
+    std::uint32_t answerFromAttempt = 1;
+    bool refuseVersion = false;
+    std::optional<std::uint32_t> refuseBlockAt;
+    std::vector<std::uint32_t> dropReplies;
+    std::vector<std::uint32_t> corruptReplies;
+    std::vector<std::uint32_t> noisyReplies;
+    std::vector<std::uint32_t> delayedReplies;
+    std::uint32_t replyDelayMs = 900;
+    std::string flashOut;
+};
+
+int RunInfo(const InfoOptions& options);
+int RunDownload(const DownloadOptions& options);
+int RunPack(const PackOptions& options);
+int RunSimulate(const SimulateOptions& options);
+
+// Why a port could not be opened, for the line under the failure text: the system's own
+// words, and for a permission problem the group the user needs to be in.
+std::string ExplainOpenFailure(const std::string& port, int error);
+
+}  // namespace quorvale::cli

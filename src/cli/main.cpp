@@ -1,0 +1,169 @@
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/number.h"
+#include "cli/signals.h"
+#include "download/texts.h"
+
+namespace quorvale::cli {
+namespace {
+
+// Takes decimal or 0x hexadecimal from `min` to `max` and hands the option its decimal form.
+CLI::Validator Number(std::uint32_t min, std::uint32_t max) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            const auto value = ParseNumber(text, max);
+            if (!value || *value < min) {
+                return "'" + text + "' is not a number from " + std::to_string(min) + " to " +
+                       std::to_string(max);
+            }
+            text = std::to_string(*value);
+            return {};
+        },
+        "NUMBER");
+}
+
+// Takes one of `names`, ignoring letter case, and hands the option its index.
+template <std::size_t N>
+CLI::Validator OneOf(const std::array<const char*, N>& names) {
+    std::string all;
+    for (const char* name : names) {
+        all += all.empty() ? name : std::string("|") + name;
+    }
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            const auto index = IndexIgnoringCase(names.data(), names.size(), text);
+            if (!index) {
+                return "'" + text + "' is not one of " + all;
+            }
+            text = std::to_string(*index);
+            return {};
+        },
+        all);
+}
+
+void AddLineOptions(CLI::App& command, LineSettings& line, const std::string& prefix) {
+    command.add_option("--" + prefix + "baud", line.baudRate, "Baud rate (default 9600)")
+        ->transform(Number(1, UINT32_MAX));
+    command.add_option("--" + prefix + "data-bits", line.dataBits, "6, 7 or 8 (default 8)")
+        ->check(CLI::IsMember({6, 7, 8}));
+    command.add_option("--" + prefix + "parity", line.parity, "None, Odd, Even, Mark or Space")
+        ->transform(OneOf(SettingLists::Parity));
+    command.add_option("--" + prefix + "stop-bits", line.stopBits, "1, 1.5 or 2 (default 1)")
+        ->transform(OneOf(SettingLists::StopBits));
+}
+
+struct Commands {
+    InfoOptions info;
+    DownloadOptions download;
+    PackOptions pack;
+    SimulateOptions simulate;
+    std::uint32_t bootloaderBaud = 0;
+    std::uint32_t refuseBlockAt = 0;
+};
+
+void AddInfo(CLI::App& app, Commands& c) {
+    auto* info = app.add_subcommand("info", "Show the header of a firmware file");
+    info->add_option("FILE", c.info.file, "Firmware file")->required();
+}
+
+void AddDownload(CLI::App& app, Commands& c) {
+    auto* download = app.add_subcommand("download", "Download a firmware file to a controller");
+    download->add_option("FILE", c.download.file, "Firmware file")->required();
+    download->add_option("--port", c.download.port, "Serial port, such as /dev/ttyUSB0")
+        ->required();
+    AddLineOptions(*download, c.download.line, "");
+}
+
+void AddPack(CLI::App& app, Commands& c) {
+    auto* pack = app.add_subcommand("pack", "Make a firmware file from raw image data");
+    pack->add_option("INPUT", c.pack.input, "Raw image data, at most 64 KiB")->required();
+    pack->add_option("OUTPUT", c.pack.output, "Firmware file to write")->required();
+    const auto number = Number(0, UINT32_MAX);
+    pack->add_option("--baud", c.pack.baudRate, "Bootloader baud rate, 1 to 65535")
+        ->required()
+        ->transform(number);
+    pack->add_option("--start", c.pack.startAddress, "Start address, a multiple of 256")
+        ->required()
+        ->transform(number);
+    pack->add_option("--hardware", c.pack.hardwareCode, "Hardware code, 0 to 255")
+        ->required()
+        ->transform(number);
+    pack->add_option("--version", c.pack.version, "Version number, 0 to 255")
+        ->required()
+        ->transform(number);
+}
+
+CLI::App* AddSimulate(CLI::App& app, Commands& c) {
+    auto* simulate = app.add_subcommand(
+        "simulate", "Run a simulated controller on a pseudo-terminal until interrupted");
+    SimulateOptions& o = c.simulate;
+    const auto number = Number(0, UINT32_MAX);
+    simulate->add_option("--hardware", o.hardwareCode, "Hardware code it reports (default 0)")
+        ->transform(Number(0, 255));
+    AddLineOptions(*simulate, o.application, "app-");
+    simulate->add_option("--boot-baud", c.bootloaderBaud, "The bootloader's rate (default: any)")
+        ->transform(Number(1, UINT32_MAX));
+    simulate->add_flag("--silent", o.silent, "The bootloader never answers");
+    simulate
+        ->add_option("--answer-from-attempt", o.answerFromAttempt,
+                     "Answer the hardware code only from this hand-over on")
+        ->transform(Number(1, UINT32_MAX));
+    simulate->add_flag("--refuse-version", o.refuseVersion, "Echo another version number");
+    simulate->add_option("--refuse-block", c.refuseBlockAt, "Echo another address for this block")
+        ->transform(Number(0, 65535));
+    simulate->add_option("--drop-reply", o.dropReplies, "Never send reply N (from 0)")
+        ->transform(number);
+    simulate->add_option("--corrupt-reply", o.corruptReplies, "Spoil reply N's checksum")
+        ->transform(number);
+    simulate->add_option("--noise-reply", o.noisyReplies, "Send stray bytes before reply N")
+        ->transform(number);
+    simulate->add_option("--delay-reply", o.delayedReplies, "Send reply N late")->transform(number);
+    simulate->add_option("--reply-delay", o.replyDelayMs, "How late, in ms (default 900)")
+        ->transform(number);
+    simulate->add_option("--flash-out", o.flashOut,
+                         "Write the 64 KiB flash here after each download");
+    return simulate;
+}
+
+}  // namespace
+}  // namespace quorvale::cli
+
+int main(int argc, char** argv) {
+    using namespace quorvale::cli;
+    // Before any thread starts, so that every thread inherits the blocked signals.
+    BlockSignals();
+
+    CLI::App app("Quorvale firmware download tool", "quorvale");
+    app.set_version_flag("--version", std::string("quorvale ") + QUORVALE_VERSION);
+    app.require_subcommand(1);
+    Commands c;
+    AddInfo(app, c);
+    AddDownload(app, c);
+    AddPack(app, c);
+    CLI::App* simulate = AddSimulate(app, c);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? ExitSuccess : ExitUsage;
+    }
+
+    if (app.got_subcommand("info")) {
+        return RunInfo(c.info);
+    }
+    if (app.got_subcommand("download")) {
+        return RunDownload(c.download);
+    }
+    if (app.got_subcommand("pack")) {
+        return RunPack(c.pack);
+    }
+    if (simulate->count("--boot-baud")) {
+        c.simulate.bootloaderBaud = c.bootloaderBaud;
+    }
+    if (simulate->count("--refuse-block")) {
+        c.simulate.refuseBlockAt = c.refuseBlockAt;
+    }
+    return RunSimulate(c.simulate);
+}

@@ -1,0 +1,40 @@
+#include "cli/number.h"
+
+#include <strings.h>
+
+#include <charconv>
+#include <string>
+
+namespace quorvale::cli {
+
+std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t max) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    // from_chars would accept a sign for neither base, but be explicit about empty text.
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stopped, error] = std::from_chars(text.data(), end, value, base);
+    if (error != std::errc() || stopped != end || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::uint8_t> IndexIgnoringCase(const char* const* names, std::size_t count,
+                                              std::string_view text) {
+    const std::string wanted(text);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (::strcasecmp(names[i], wanted.c_str()) == 0) {
+            return static_cast<std::uint8_t>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace quorvale::cli

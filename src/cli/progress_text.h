@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quorvale::cli {
+
+// "M:SS", the way the completion message counts time.
+std::string ElapsedText(std::uint32_t elapsedMs);
+
+// A bar for a terminal, redrawn in place: "[#####.....]  50%  512/1024 bytes  0:01".
+std::string ProgressBar(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs);
+
+// For logs: a line each time the download passes another tenth. `lastTenth` remembers the
+// last one written, starting at 0.
+std::optional<std::string> ProgressLine(std::uint32_t done, std::uint32_t total,
+                                        std::uint32_t elapsedMs, unsigned& lastTenth);
+
+}  // namespace quorvale::cli

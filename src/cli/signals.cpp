@@ -1,0 +1,42 @@
+#include "cli/signals.h"
+
+#include <signal.h>
+
+namespace quorvale::cli {
+namespace {
+
+constexpr int kWakeUpSignal = SIGUSR1;
+
+sigset_t HandledSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, kWakeUpSignal);
+    return set;
+}
+
+}  // namespace
+
+void BlockSignals() {
+    const sigset_t set = HandledSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int WaitForSignal() {
+    const sigset_t set = HandledSignals();
+    int signal = 0;
+    while (sigwait(&set, &signal) != 0) {
+    }
+    return signal;
+}
+
+bool IsWakeUp(int signal) {
+    return signal == kWakeUpSignal;
+}
+
+void WakeUp(pthread_t thread) {
+    pthread_kill(thread, kWakeUpSignal);
+}
+
+}  // namespace quorvale::cli

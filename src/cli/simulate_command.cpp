@@ -1,0 +1,61 @@
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/files.h"
+#include "cli/signals.h"
+#include "sim/controller.h"
+
+namespace quorvale::cli {
+namespace {
+
+sim::ControllerConfig ControllerConfigFor(const SimulateOptions& options) {
+    sim::ControllerConfig config;
+    config.hardwareCode = static_cast<std::uint8_t>(options.hardwareCode);
+    config.application = options.application;
+    config.bootloaderBaud = options.bootloaderBaud;
+    config.silent = options.silent;
+    config.answerHardwareFromAttempt = options.answerFromAttempt;
+    config.refuseVersion = options.refuseVersion;
+    if (options.refuseBlockAt) {
+        config.refuseBlockAt = static_cast<std::uint16_t>(*options.refuseBlockAt);
+    }
+    const std::pair<const std::vector<std::uint32_t>&, sim::ReplyFault> faults[] = {
+        {options.dropReplies, sim::ReplyFault::Drop},
+        {options.corruptReplies, sim::ReplyFault::CorruptChecksum},
+        {options.noisyReplies, sim::ReplyFault::Noise},
+        {options.delayedReplies, sim::ReplyFault::Delay},
+    };
+    for (const auto& [replies, fault] : faults) {
+        for (const std::uint32_t reply : replies) {
+            config.replyFaults[reply] = fault;
+        }
+    }
+    config.replyDelay = std::chrono::milliseconds(options.replyDelayMs);
+    return config;
+}
+
+}  // namespace
+
+int RunSimulate(const SimulateOptions& options) {
+    const auto onFinished = [&](const sim::FinishedDownload& download,
+                                const sim::SimulatedController::Flash& flash) {
+        const std::string version =
+            download.version ? std::to_string(unsigned{*download.version}) : "none";
+        std::printf("Download finished: %u blocks written, version %s\n", download.blocksWritten,
+                    version.c_str());
+        std::fflush(stdout);
+        if (!options.flashOut.empty()) {
+            if (const auto failure = WriteFileAtomically(options.flashOut, flash)) {
+                std::fprintf(stderr, "quorvale simulate: %s\n", failure->c_str());
+            }
+        }
+    };
+    sim::SimulatedController controller(ControllerConfigFor(options), onFinished);
+    std::printf("%s\n", controller.PortPath().c_str());
+    std::fflush(stdout);
+    while (IsWakeUp(WaitForSignal())) {
+    }
+    return ExitSuccess;
+}
+
+}  // namespace quorvale::cli

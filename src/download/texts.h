@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace quorvale {
+
+// The texts a failed download ends with, filled printf-style.
+namespace DownloadMessages {
+inline constexpr char FailedToGetHardwareCode[] = "Failed to get hardware code from port '%s'";
+inline constexpr char FailedToOpenApplicationPort[] = "Failed to open application port '%s'";
+inline constexpr char FailedToOpenPort[] = "Failed to open port '%s'";
+inline constexpr char IncorrectHardwareCode[] = "Incorrect hardware code '%u' from port '%s'";
+inline constexpr char FailedToSetVersionNumber[] = "Failed to set version number '%u' on port '%s'";
+inline constexpr char FailedToSendDataBlock[] = "Failed to send data block at address %u";
+}  // namespace DownloadMessages
+
+// What the status line shows for the download's phases.
+namespace StatusTexts {
+inline constexpr char InitiatingDownload[] = "Initiating download";
+inline constexpr char DownloadCompleted[] = "Download completed (time taken %u:%02u)";
+}  // namespace StatusTexts
+
+// Why a firmware file was rejected, by LoadResult; the path stands on the second line.
+namespace FileMessages {
+inline constexpr std::array<const char*, 7> ByLoadResult = {
+    nullptr,  // LoadOk
+    "Failed to open file\n'%s'",
+    "File size is incorrect\n'%s'",
+    "File page error\n'%s'",
+    "Failed to load data correctly from file\n'%s'",
+    "File start and length exceed 64k\n'%s'",
+    "File checksum is incorrect\n'%s'",
+};
+inline constexpr char Unexpected[] = "Unexpected problem reading file\n'%s'";
+}  // namespace FileMessages
+
+// The serial settings a technician picks from, in list order; a list index is the code the
+// serial driver takes.
+namespace SettingLists {
+inline constexpr std::array<const char*, 5> Parity = {"None", "Odd", "Even", "Mark", "Space"};
+inline constexpr std::array<const char*, 3> StopBits = {"1", "1.5", "2"};
+}  // namespace SettingLists
+
+// printf into a std::string, for the message formats above.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "Download completed (time taken M:SS)" for an elapsed time in milliseconds.
+std::string CompletedText(std::uint32_t elapsedMs);
+
+// The rejection message for a load result other than LoadOk.
+std::string LoadResultMessage(int result, const std::string& path);
+
+}  // namespace quorvale

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quorvale {
+
+// Owns one open file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Opens a regular file for reading and answers its size. Anything else (directory, FIFO,
+// device) answers -1 with errno set, without blocking and without a device ever being opened.
+int OpenRegularFile(const std::string& path, off_t& size);
+
+// Reads `count` bytes unless the file ends first; `got` says how many arrived. False when a
+// read failed, so a failure is never taken for the end of the file.
+bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got);
+
+}  // namespace quorvale

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <numeric>
+#include <thread>
+
+#include "image/firmware_file.h"
+#include "link/serial_port.h"
+#include "sim/controller.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace quorvale {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Args = std::vector<std::string>;
+using test::ProcessResult;
+
+Args Quorvale(Args args) {
+    args.insert(args.begin(), QUORVALE_EXE);
+    return args;
+}
+
+ProcessResult RunQuorvale(const Args& args) {
+    return test::Run(Quorvale(args));
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+Bytes Sample(std::size_t size) {
+    Bytes data(size);
+    std::iota(data.begin(), data.end(), std::uint8_t{3});
+    return data;
+}
+
+// `quorvale simulate` running in the background, and the terminal it offers as a port.
+class SimulateProcess {
+  public:
+    explicit SimulateProcess(const Args& extra) : m_process(Quorvale(WithCommand(extra))) {
+        m_port = m_process.FirstLine(5s);
+    }
+    const std::string& Port() const { return m_port; }
+    test::Process& Process() { return m_process; }
+
+  private:
+    static Args WithCommand(Args extra) {
+        extra.insert(extra.begin(), "simulate");
+        return extra;
+    }
+    test::Process m_process;
+    std::string m_port;
+};
+
+class CommandLineTest : public testing::Test {
+  protected:
+    std::string Firmware(const Bytes& data, std::uint16_t start = 0x1000,
+                         std::uint8_t hardware = 7) {
+        return m_dir.Write("fw.qvx", EncodeFirmwareFile({19200, start, 3, hardware}, data));
+    }
+    test::TempDir m_dir;
+};
+
+TEST_F(CommandLineTest, VersionAndInfo) {
+    const ProcessResult version = RunQuorvale({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "quorvale 1.0.0\n");
+
+    const ProcessResult info = RunQuorvale({"info", Firmware(Sample(512))});
+    EXPECT_EQ(info.exitCode, 0);
+    EXPECT_EQ(info.out, "Baud rate: 19200\nHardware: 7\nStart: 4096\nLength: 528\nVersion: 3\n");
+}
+
+TEST_F(CommandLineTest, RejectedFilesShowThePanelsMessage) {
+    Bytes corrupt = EncodeFirmwareFile({19200, 0, 3, 7}, Sample(256));
+    corrupt.back() ^= 1;
+    const std::pair<std::string, std::string> cases[] = {
+        {m_dir.File("missing file.qvx"), "Failed to open file"},
+        {m_dir.Write("empty.qvx", {}), "File size is incorrect"},
+        {m_dir.Write("corrupt.qvx", corrupt), "File checksum is incorrect"},
+    };
+    for (const auto& [path, message] : cases) {
+        SCOPED_TRACE(path);
+        for (const Args& args :
+             {Args{"info", path}, Args{"download", path, "--port", "/dev/null"}}) {
+            const ProcessResult result = RunQuorvale(args);
+            EXPECT_EQ(result.exitCode, 2);
+            EXPECT_EQ(result.err, message + "\n'" + path + "'\n");
+            EXPECT_EQ(result.out, "");
+        }
+    }
+}
+
+TEST_F(CommandLineTest, PackRefusesWhatCannotBeAFirmwareFile) {
+    const std::string small = m_dir.Write("small.bin", Sample(300));
+    const std::string empty = m_dir.Write("empty.bin", {});
+    const std::string large = m_dir.Write("large.bin", Bytes(65537, 1));
+    const std::string output = m_dir.File("out.qvx");
+    // Each case changes one thing in a pack command that would otherwise succeed.
+    const auto pack = [&](const std::string& input, const std::string& option,
+                          const std::string& value) {
+        Args args{"pack", input,        output, "--baud",    "19200", "--start",
+                  "0",    "--hardware", "7",    "--version", "1"};
+        if (!option.empty()) {
+            *(std::find(args.begin(), args.end(), option) + 1) = value;
+        }
+        return args;
+    };
+    const std::pair<Args, std::string> cases[] = {
+        {pack(small, "--start", "0x80"), "multiple of 256"},
+        {pack(small, "--start", "0xFF00"), "beyond 64 KiB"},
+        {pack(empty, "", ""), "is empty"},
+        {pack(large, "", ""), "larger than 65536 bytes"},
+        {pack(m_dir.path(), "", ""), "Is a directory"},
+        {pack("/dev/zero", "", ""), "not a regular file"},
+        {pack(small, "--baud", "0"), "--baud must be 1 to 65535"},
+        {pack(small, "--baud", "65536"), "--baud must be 1 to 65535"},
+        {pack(small, "--hardware", "256"), "0 to 255"},
+        {pack(small, "--version", "0x100"), "0 to 255"},
+        {pack(small, "--start", "twelve"), "--start"},
+    };
+    for (const auto& [args, message] : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const ProcessResult result = RunQuorvale(args);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_FALSE(Exists(output));
+    }
+}
+
+TEST_F(CommandLineTest, PackedFileDownloadsToTheSimulatorAndReadsBack) {
+    const Bytes data = Sample(300);
+    const std::string packed = m_dir.File("packed.qvx");
+    ASSERT_EQ(RunQuorvale({"pack", m_dir.Write("raw.bin", data), packed, "--baud", "0x4B00",
+                           "--start", "0x0400", "--hardware", "9", "--version", "12"})
+                  .exitCode,
+              0);
+    EXPECT_EQ(RunQuorvale({"info", packed}).out,
+              "Baud rate: 19200\nHardware: 9\nStart: 1024\nLength: 528\nVersion: 12\n");
+
+    const std::string flash = m_dir.File("flash.bin");
+    SimulateProcess simulator({"--hardware", "9", "--app-baud", "57600", "--app-stop-bits", "2",
+                               "--boot-baud", "19200", "--flash-out", flash});
+    const ProcessResult download =
+        RunQuorvale({"download", packed, "--port", simulator.Port(), "--baud", "57600",
+                     "--stop-bits", "2", "--parity", "NONE", "--data-bits", "8"});
+    EXPECT_EQ(download.exitCode, 0) << download.err;
+    EXPECT_EQ(download.out,
+              "Initiating download\n"
+              "Progress  50%  256/512 bytes  0:00\n"
+              "Progress 100%  512/512 bytes  0:00\n"
+              "Download completed (time taken 0:00)\n");
+    EXPECT_EQ(download.err, "");
+
+    ASSERT_TRUE(
+        simulator.Process().WaitForOutput("Download finished: 2 blocks written, version 12\n", 2s));
+    simulator.Process().Signal(SIGTERM);
+    EXPECT_EQ(simulator.Process().Wait().exitCode, 0);
+    const Bytes written = ReadBytes(flash);
+    ASSERT_EQ(written.size(), 65536u);
+    Bytes expected = data;
+    expected.resize(512, 0xFF);  // packing pads the last page with erased bytes
+    EXPECT_EQ(Bytes(written.begin() + 1024, written.begin() + 1024 + 512), expected);
+}
+
+TEST_F(CommandLineTest, BadArgumentsAreUsageErrorsAndOpenNoPort) {
+    sim::SimulatedController controller;
+    const std::string file = Firmware(Sample(256));
+    const std::string& port = controller.PortPath();
+    const std::pair<Args, std::string> cases[] = {
+        {{"download", file, "--port", port, "--parity", "X"}, "--parity"},
+        {{"download", file, "--port", port, "--data-bits", "9"}, "--data-bits"},
+        {{"download", file, "--port", port, "--baud", "0"}, "--baud"},
+        {{"download", file, "--port", port, "--baud", "fast"}, "--baud"},
+        {{"download", file, "--port", port, "--stop-bits", "3"}, "--stop-bits"},
+        {{"download", "--port", port}, "FILE"},
+        {{"download", file}, "--port"},
+        {{"info"}, "FILE"},
+        {{}, "subcommand"},
+    };
+    for (const auto& [args, named] : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const ProcessResult result = RunQuorvale(args);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find(named), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(controller.Received().empty());
+}
+
+TEST_F(CommandLineTest, FailuresGiveTheWorkersTextAndTheReason) {
+    const std::string file = Firmware(Sample(256));
+    SimulateProcess wrongHardware({"--hardware", "9"});
+    sim::SimulatedController held;
+    const PortHandle holder = OpenPort(held.PortPath(), {9600, 8, NoParity, OneStopBit});
+    const std::string missing = m_dir.File("ttyNothing");
+    const std::pair<std::string, std::string> cases[] = {
+        {wrongHardware.Port(),
+         "Incorrect hardware code '9' from port '" + wrongHardware.Port() + "'\n"},
+        {missing, "Failed to open application port '" + missing + "'\nNo such file or directory\n"},
+        {held.PortPath(), "Failed to open application port '" + held.PortPath() +
+                              "'\nDevice or resource busy: another program is using the port\n"},
+    };
+    for (const auto& [port, error] : cases) {
+        SCOPED_TRACE(port);
+        const ProcessResult result = RunQuorvale({"download", file, "--port", port});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, error);
+        EXPECT_EQ(result.out, "Initiating download\n");
+    }
+}
+
+TEST_F(CommandLineTest, InterruptStopsTheDownloadAndReleasesThePort) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        // Reply 6 answers block 5; its delay holds the download in a reply wait.
+        SimulateProcess simulator(
+            {"--hardware", "7", "--delay-reply", "6", "--reply-delay", "900"});
+        test::Process download(
+            Quorvale({"download", Firmware(Sample(4096)), "--port", simulator.Port()}));
+        ASSERT_TRUE(download.WaitForOutput("Progress  20%", 5s));
+        std::this_thread::sleep_for(50ms);
+
+        const auto stopAt = std::chrono::steady_clock::now();
+        download.Signal(signal);
+        const ProcessResult result = download.Wait(5s);
+
+        EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 500ms);
+        EXPECT_EQ(result.exitCode, 130);
+        EXPECT_EQ(result.err, "Download cancelled\n");
+        EXPECT_TRUE(OpenPort(simulator.Port(), {9600, 8, NoParity, OneStopBit}).IsValid());
+    }
+}
+
+}  // namespace
+}  // namespace quorvale

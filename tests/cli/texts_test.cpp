@@ -1,0 +1,73 @@
+#include "download/texts.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/number.h"
+#include "cli/progress_text.h"
+#include "image/firmware_image.h"
+
+namespace quorvale {
+namespace {
+
+TEST(Texts, CompletionTimeInMinutesAndSeconds) {
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {125000, "Download completed (time taken 2:05)"},
+        {59999, "Download completed (time taken 0:59)"},
+        {3600000, "Download completed (time taken 60:00)"},
+    };
+    for (const auto& [elapsed, text] : cases) {
+        EXPECT_EQ(CompletedText(elapsed), text);
+    }
+}
+
+TEST(Texts, LoadResultMessagesPutThePathOnTheSecondLine) {
+    EXPECT_EQ(LoadResultMessage(LoadOpenFailed, "/x/fw.qvx"), "Failed to open file\n'/x/fw.qvx'");
+    EXPECT_EQ(LoadResultMessage(LoadBadChecksum, "a b"), "File checksum is incorrect\n'a b'");
+    EXPECT_EQ(LoadResultMessage(7, "f"), "Unexpected problem reading file\n'f'");
+    EXPECT_EQ(LoadResultMessage(-1, "f"), "Unexpected problem reading file\n'f'");
+    // A path is data, never a format.
+    EXPECT_EQ(LoadResultMessage(LoadBadSize, "%s%n"), "File size is incorrect\n'%s%n'");
+}
+
+TEST(CommandLine, NumbersInDecimalOrHex) {
+    const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+        {"0", 0u},
+        {"4096", 4096u},
+        {"0x1000", 4096u},
+        {"0XfF", 255u},
+        {"4294967295", 4294967295u},
+        {"4294967296", std::nullopt},
+        {"", std::nullopt},
+        {"0x", std::nullopt},
+        {"-1", std::nullopt},
+        {"+1", std::nullopt},
+        {" 1", std::nullopt},
+        {"1 ", std::nullopt},
+        {"12ab", std::nullopt},
+        {"0x-1", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(cli::ParseNumber(text), expected) << "'" << text << "'";
+    }
+    EXPECT_EQ(cli::ParseNumber("256", 255), std::nullopt);
+}
+
+TEST(CommandLine, OneLinePerTenthInLogs) {
+    unsigned lastTenth = 0;
+    std::vector<std::string> lines;
+    for (std::uint32_t done = 256; done <= 4096; done += 256) {
+        if (const auto line = cli::ProgressLine(done, 4096, 61000, lastTenth)) {
+            lines.push_back(*line);
+        }
+    }
+    // The repeated final report adds nothing.
+    EXPECT_FALSE(cli::ProgressLine(4096, 4096, 61000, lastTenth));
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines.front(), "Progress  10%  512/4096 bytes  1:01");
+    EXPECT_EQ(lines.back(), "Progress 100%  4096/4096 bytes  1:01");
+    EXPECT_EQ(cli::ProgressBar(2048, 4096, 0),
+              "[###############...............]  50%  2048/4096 bytes  0:00");
+}
+
+}  // namespace
+}  // namespace quorvale
