@@ -188,6 +188,7 @@ TEST_F(CommandLineTest, BadArgumentsAreUsageErrorsAndOpenNoPort) {
         {{"download", "--port", port}, "FILE"},
         {{"download", file}, "--port"},
         {{"info"}, "FILE"},
+        {{"simulate", "--hardware", "256"}, "--hardware"},
         {{}, "subcommand"},
     };
     for (const auto& [args, named] : cases) {
