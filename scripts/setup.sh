@@ -11,6 +11,7 @@ PACKAGES=(
     libgtest-dev
     libgmock-dev
     libcli11-dev
+    libudev-dev
 )
 
 missing=()

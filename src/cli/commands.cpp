@@ -8,10 +8,11 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/files.h"
 #include "download/texts.h"
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
+#include "image/regular_file.h"
+#include "ports/discovery.h"
 
 namespace quorvale::cli {
 namespace {
@@ -82,6 +83,24 @@ int RunPack(const PackOptions& options) {
             WriteFileAtomically(options.output, EncodeFirmwareFile(header, *data))) {
         std::fprintf(stderr, "quorvale pack: %s\n", failure->c_str());
         return ExitFailure;
+    }
+    return ExitSuccess;
+}
+
+int RunPorts() {
+    PortList ports;
+    try {
+        ports = DiscoverSerialPorts();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quorvale ports: %s\n", error.what());
+        return ExitFailure;
+    }
+    if (ports.empty()) {
+        std::fprintf(stderr, "%s\n", DialogMessages::NoPortsAvailable);
+        return ExitFailure;
+    }
+    for (const PortEntry& port : ports) {
+        std::printf("%s\t%s\n", port->GetPortName().c_str(), port->GetFriendlyName().c_str());
     }
     return ExitSuccess;
 }

@@ -56,6 +56,7 @@ int RunInfo(const InfoOptions& options);
 int RunDownload(const DownloadOptions& options);
 int RunPack(const PackOptions& options);
 int RunSimulate(const SimulateOptions& options);
+int RunPorts();
 
 // Why a port could not be opened, for the line under the failure text: the system's own
 // words, and for a permission problem the group the user needs to be in.

@@ -96,6 +96,10 @@ void AddPack(CLI::App& app, Commands& c) {
         ->transform(number);
 }
 
+void AddPorts(CLI::App& app) {
+    app.add_subcommand("ports", "List the serial ports: port name, tab, friendly name");
+}
+
 CLI::App* AddSimulate(CLI::App& app, Commands& c) {
     auto* simulate = app.add_subcommand(
         "simulate", "Run a simulated controller on a pseudo-terminal until interrupted");
@@ -143,6 +147,7 @@ int main(int argc, char** argv) {
     AddInfo(app, c);
     AddDownload(app, c);
     AddPack(app, c);
+    AddPorts(app);
     CLI::App* simulate = AddSimulate(app, c);
     try {
         app.parse(argc, argv);
@@ -158,6 +163,9 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("pack")) {
         return RunPack(c.pack);
+    }
+    if (app.got_subcommand("ports")) {
+        return RunPorts();
     }
     if (simulate->count("--boot-baud")) {
         c.simulate.bootloaderBaud = c.bootloaderBaud;

@@ -1,8 +1,9 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/files.h"
 #include "cli/signals.h"
+#include "image/regular_file.h"
+#include "ports/simulated_ports.h"
 #include "sim/controller.h"
 
 namespace quorvale::cli {
@@ -51,6 +52,7 @@ int RunSimulate(const SimulateOptions& options) {
         }
     };
     sim::SimulatedController controller(ControllerConfigFor(options), onFinished);
+    const SimulatorAnnouncement announcement(controller.PortPath());
     std::printf("%s\n", controller.PortPath().c_str());
     std::fflush(stdout);
     while (IsWakeUp(WaitForSignal())) {

@@ -21,7 +21,8 @@ std::string FormatText(const char* format, ...) {
 }
 
 std::string CompletedText(std::uint32_t elapsedMs) {
-    return FormatText(StatusTexts::DownloadCompleted, elapsedMs / 60000u, (elapsedMs / 1000u) % 60u);
+    return FormatText(StatusTexts::DownloadCompleted, elapsedMs / 60000u,
+                      (elapsedMs / 1000u) % 60u);
 }
 
 std::string LoadResultMessage(int result, const std::string& path) {

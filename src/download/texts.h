@@ -22,6 +22,14 @@ inline constexpr char InitiatingDownload[] = "Initiating download";
 inline constexpr char DownloadCompleted[] = "Download completed (time taken %u:%02u)";
 }  // namespace StatusTexts
 
+// The message boxes of the download dialog, also said by the command line.
+namespace DialogMessages {
+inline constexpr char NoPortsAvailable[] =
+    "No COM ports available on this computer - cannot download";
+inline constexpr char SelectPort[] = "You must select a communication port";
+inline constexpr char SelectValidFile[] = "You must select a valid file to download";
+}  // namespace DialogMessages
+
 // Why a firmware file was rejected, by LoadResult; the path stands on the second line.
 namespace FileMessages {
 inline constexpr std::array<const char*, 7> ByLoadResult = {

@@ -30,7 +30,9 @@ constexpr auto WakePause = 20ms;
 constexpr std::uint32_t Succeeded = 0;
 constexpr std::uint32_t Failed = 1;
 
-std::string CopyOf(const char* text) { return text ? text : ""; }
+std::string CopyOf(const char* text) {
+    return text ? text : "";
+}
 
 bool IsErased(const std::uint8_t* block, std::uint32_t size) {
     return std::all_of(block, block + size, [](std::uint8_t b) { return b == 0xFF; });

@@ -4,20 +4,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace quorvale {
 
 // Owns one open file descriptor.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
     ~FileDescriptor();
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -28,5 +31,16 @@ int OpenRegularFile(const std::string& path, off_t& size);
 // Reads `count` bytes unless the file ends first; `got` says how many arrived. False when a
 // read failed, so a failure is never taken for the end of the file.
 bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got);
+
+// Writes through a temporary file in the same folder and renames it over `path`, so that a
+// reader sees the old file or the whole new one, never a part. Answers an error text, or
+// nothing on success.
+std::optional<std::string> WriteFileAtomically(const std::string& path,
+                                               std::span<const std::uint8_t> bytes);
+
+// Reads a regular file of at most `limit` bytes. Answers an error text in `error` when the
+// file can't be read, isn't a regular file, or is larger.
+std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t limit,
+                                                       std::string& error);
 
 }  // namespace quorvale

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <thread>
@@ -220,6 +221,32 @@ TEST_F(CommandLineTest, FailuresGiveTheWorkersTextAndTheReason) {
         EXPECT_EQ(result.err, error);
         EXPECT_EQ(result.out, "Initiating download\n");
     }
+}
+
+TEST_F(CommandLineTest, PortsListsRunningSimulatorsOnly) {
+    // Announcements go to a folder of this test's own.
+    ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", m_dir.path().c_str(), 1), 0);
+    const ProcessResult before = RunQuorvale({"ports"});
+    if (before.out.empty()) {
+        EXPECT_EQ(before.exitCode, 1);
+        EXPECT_EQ(before.err, "No COM ports available on this computer - cannot download\n");
+    } else {
+        EXPECT_EQ(before.exitCode, 0);
+    }
+
+    for (int signal : {SIGINT, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        SimulateProcess simulator({});
+        const ProcessResult during = RunQuorvale({"ports"});
+        EXPECT_EQ(during.exitCode, 0);
+        EXPECT_EQ(during.out, before.out + simulator.Port() + "\tSimulated controller (" +
+                                  simulator.Port() + ")\n");
+        simulator.Process().Signal(signal);
+        simulator.Process().Wait();
+        // A simulator that could not clean up after itself is passed over all the same.
+        EXPECT_EQ(RunQuorvale({"ports"}).out, before.out);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.path() + "/quorvale"));
 }
 
 TEST_F(CommandLineTest, InterruptStopsTheDownloadAndReleasesThePort) {

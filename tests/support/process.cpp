@@ -58,8 +58,16 @@ Process::Process(const std::vector<std::string>& args) {
 
 Process::~Process() {
     if (!m_reaped) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
+        // A chance to clean up first, as a user's Ctrl-C would give it.
+        ::kill(m_pid, SIGTERM);
+        for (int waited = 0; waited < 1000 && !m_reaped; ++waited) {
+            m_reaped = ::waitpid(m_pid, nullptr, WNOHANG) == m_pid;
+            ::usleep(m_reaped ? 0 : 1000);
+        }
+        if (!m_reaped) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
     }
     for (int fd : {m_out, m_err}) {
         if (fd >= 0) {
@@ -97,7 +105,9 @@ std::string Process::FirstLine(std::chrono::milliseconds limit) {
     return m_result.out.substr(0, m_result.out.find('\n'));
 }
 
-void Process::Signal(int signal) const { ::kill(m_pid, signal); }
+void Process::Signal(int signal) const {
+    ::kill(m_pid, signal);
+}
 
 ProcessResult Process::Wait(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;

@@ -1,0 +1,297 @@
+#include "ports/discovery.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <set>
+
+#include "ports/natural_order.h"
+
+namespace quorvale {
+namespace {
+
+using Names = std::vector<std::string>;
+
+struct FakeInterface {
+    std::string devicePath;
+    std::string friendlyName;
+    bool detailReadable = true;
+    bool nameReadable = true;
+    DeviceSetup::Status sizeQuery{DeviceSetup::Outcome::InsufficientBuffer, 0};
+};
+
+// A scripted device-setup service that records what discovery asked of it.
+class FakeDeviceSetup final : public DeviceSetup {
+  public:
+    std::string marker = "(COM";
+    std::string probeFormat = "COM%d";
+    Status classLookup;
+    std::uint32_t classMatches = 1;
+    Status setCreation;
+    std::vector<FakeInterface> interfaces;
+    std::optional<std::pair<std::uint32_t, Status>> enumerationFailure;  // at index
+    std::set<std::string> openable;
+
+    int setsCreated = 0;
+    int setsDestroyed = 0;
+    Names openAttempts;
+
+    const char* PortNameMarker() const override { return marker.c_str(); }
+    const char* ProbeNameFormat() const override { return probeFormat.c_str(); }
+    std::string ErrorText(std::uint32_t code) const override {
+        return "error " + std::to_string(code);
+    }
+    Status ClassFromName(const std::string& name, std::uint32_t& id,
+                         std::uint32_t& matches) override {
+        EXPECT_EQ(name, "ports");
+        id = 42;
+        matches = classMatches;
+        return classLookup;
+    }
+    Status CreateDeviceSet(std::uint32_t id, SetHandle& set) override {
+        EXPECT_EQ(id, 42u);
+        if (setCreation.outcome == Outcome::Ok) {
+            set = 7;
+            ++setsCreated;
+        }
+        return setCreation;
+    }
+    void DestroyDeviceSet(SetHandle set) override {
+        EXPECT_EQ(set, 7u);
+        ++setsDestroyed;
+    }
+    Status EnumerateInterface(SetHandle, std::uint32_t, std::uint32_t index) override {
+        if (enumerationFailure && enumerationFailure->first == index) {
+            return enumerationFailure->second;
+        }
+        return index < interfaces.size() ? Status{} : Status{Outcome::NoMoreItems, 259};
+    }
+    Status QueryInterfaceDetailSize(SetHandle, std::uint32_t index) override {
+        return interfaces.at(index).sizeQuery;
+    }
+    bool ReadInterfaceDetail(SetHandle, std::uint32_t index, std::string& path) override {
+        path = interfaces.at(index).devicePath;
+        return interfaces.at(index).detailReadable;
+    }
+    bool ReadFriendlyName(SetHandle, std::uint32_t index, std::string& name) override {
+        name = interfaces.at(index).friendlyName;
+        return interfaces.at(index).nameReadable;
+    }
+    bool CanOpenPort(const std::string& name) override {
+        openAttempts.push_back(name);
+        return openable.count(name) > 0;
+    }
+};
+
+struct Entry {
+    std::string friendlyName, devicePath, portName;
+    bool present;
+    friend bool operator==(const Entry&, const Entry&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const Entry& e) {
+        return out << "{" << e.friendlyName << ", " << e.devicePath << ", " << e.portName << ", "
+                   << e.present << "}";
+    }
+};
+
+std::vector<Entry> Entries(const PortList& ports) {
+    std::vector<Entry> entries;
+    for (const PortEntry& port : ports) {
+        entries.push_back({port->GetFriendlyName(), port->GetDevicePath(), port->GetPortName(),
+                           port->IsPresent()});
+    }
+    return entries;
+}
+
+Names Probed(const std::string& format) {
+    Names names;
+    for (int k = 0; k < 10; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, format.c_str(), k);
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST(PortNameFromFriendlyName, TakesTheTextFromTheMarkerToTheNextToLastCharacter) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"USB Serial Port (COM12)", "(COM", "COM12"},
+        {"Communications Port (COM1)", "(COM", "COM1"},
+        {"No marker here", "(COM", "No marker her"},
+        {"Port (COM3) extra", "(COM", "COM3) extr"},
+        {"", "(COM", ""},
+        {"X", "(COM", ""},
+        {"FT232R USB UART (/dev/ttyUSB0)", "(/dev/", "/dev/ttyUSB0"},
+        {"Simulated controller (/dev/pts/3)", "(/dev/", "/dev/pts/3"},
+    };
+    for (const auto& [friendly, marker, port] : cases) {
+        EXPECT_EQ(PortNameFromFriendlyName(friendly, marker), port) << friendly;
+    }
+}
+
+TEST(DiscoverSerialPorts, EnumeratedInterfacesInOrderWithTheirPresence) {
+    FakeDeviceSetup setup;
+    setup.interfaces = {
+        {"\\\\?\\usb#a", "USB Serial Port (COM12)"},
+        {"\\\\?\\acpi#b", "Communications Port (COM1)"},
+        {"\\\\?\\x#c", "unreadable detail", false, true},
+        {"\\\\?\\x#d", "unreadable name", true, false},
+        {"\\\\?\\x#e", "Odd name"},
+    };
+    setup.openable = {"\\\\?\\usb#a", "\\\\?\\x#e"};
+
+    const PortList ports = DiscoverSerialPorts(setup);
+
+    const std::vector<Entry> expected = {
+        {"USB Serial Port (COM12)", "\\\\?\\usb#a", "COM12", true},
+        {"Communications Port (COM1)", "\\\\?\\acpi#b", "COM1", false},
+        {"", "", "", false},
+        {"", "", "", false},
+        {"Odd name", "\\\\?\\x#e", "Odd nam", true},
+    };
+    EXPECT_EQ(Entries(ports), expected);
+    EXPECT_EQ(setup.setsCreated, 1);
+    EXPECT_EQ(setup.setsDestroyed, 1);
+    EXPECT_EQ(setup.openAttempts.size(), 5u) << "the probe ran after a successful enumeration";
+}
+
+TEST(DiscoverSerialPorts, ProbesTheTenFirstNamesOnlyWhenNothingIsEnumerated) {
+    struct Case {
+        std::string format;
+        std::set<std::string> openable;
+        std::vector<std::string> found;
+    };
+    const Case cases[] = {
+        {"COM%d", {"COM3", "COM5", "COM10"}, {"COM3", "COM5"}},
+        {"COM%d", {}, {}},
+        {"/dev/ttyS%d", {"/dev/ttyS9", "/dev/ttyS1", "/dev/ttyS10"}, {"/dev/ttyS1", "/dev/ttyS9"}},
+    };
+    for (const Case& c : cases) {
+        FakeDeviceSetup setup;
+        setup.probeFormat = c.format;
+        setup.openable = c.openable;
+
+        const PortList ports = DiscoverSerialPorts(setup);
+
+        std::vector<Entry> expected;
+        for (const std::string& name : c.found) {
+            expected.push_back({name, name, name, true});
+        }
+        EXPECT_EQ(Entries(ports), expected);
+        EXPECT_EQ(setup.openAttempts, Probed(c.format));
+        EXPECT_EQ(setup.setsDestroyed, 1);
+    }
+}
+
+TEST(DiscoverSerialPorts, ErrorsPassOnWithTheSetReleasedAndNoProbe) {
+    using Outcome = DeviceSetup::Outcome;
+    struct Case {
+        const char* name;
+        std::function<void(FakeDeviceSetup&)> arrange;
+        std::optional<std::uint32_t> code;  // nothing: the no-guids message
+        int setsCreated;
+    };
+    const Case cases[] = {
+        {"class lookup fails",
+         [](auto& s) {
+             s.classLookup = {Outcome::Failed, 5};
+         },
+         5u, 0},
+        {"no ports class", [](auto& s) { s.classMatches = 0; }, std::nullopt, 0},
+        {"set can't be created",
+         [](auto& s) {
+             s.setCreation = {Outcome::Failed, 8};
+         },
+         8u, 0},
+        {"enumeration fails",
+         [](auto& s) {
+             s.interfaces = {{"a", "A (COM1)"}};
+             s.enumerationFailure = {1, {Outcome::Failed, 13}};
+         },
+         13u, 1},
+        {"detail size query succeeds",
+         [](auto& s) {
+             s.interfaces = {{"a", "A (COM1)", true, true, {Outcome::Ok, 0}}};
+         },
+         0u, 1},
+        {"detail size query fails otherwise",
+         [](auto& s) {
+             s.interfaces = {{"a", "A (COM1)", true, true, {Outcome::Failed, 87}}};
+         },
+         87u, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDeviceSetup setup;
+        setup.openable = {"COM1"};
+        c.arrange(setup);
+        try {
+            DiscoverSerialPorts(setup);
+            ADD_FAILURE() << "no error raised";
+        } catch (const SystemErrorCode& error) {
+            ASSERT_TRUE(c.code.has_value());
+            EXPECT_EQ(error.Code(), *c.code);
+            EXPECT_EQ(std::string(error.what()), "error " + std::to_string(*c.code));
+        } catch (const NoPortsClassError& error) {
+            EXPECT_FALSE(c.code.has_value());
+            EXPECT_STREQ(error.what(), "There are no guids associated with the ports class");
+        }
+        EXPECT_EQ(setup.setsCreated, c.setsCreated);
+        EXPECT_EQ(setup.setsDestroyed, c.setsCreated);
+        EXPECT_TRUE(setup.openAttempts.empty());
+    }
+}
+
+// Counts its own destructions, to show each port is destroyed exactly once.
+class CountedPort : public SerialPort {
+  public:
+    CountedPort(int& destroyed, const std::string& name)
+        : SerialPort(name, name, name, true), m_destroyed(destroyed) {}
+    ~CountedPort() override { ++m_destroyed; }
+
+  private:
+    int& m_destroyed;
+};
+
+TEST(PortList, DestroysEveryPortExactlyOnceThroughMovesAndClears) {
+    int destroyed = 0;
+    {
+        PortList first;
+        for (const char* name : {"a", "b", "c"}) {
+            first.push_back(std::make_unique<CountedPort>(destroyed, name));
+        }
+        PortList second = std::move(first);
+        PortEntry taken = std::move(second[1]);
+        second[1] = std::make_unique<CountedPort>(destroyed, "d");
+        second[0] = std::move(second[0]);
+        EXPECT_EQ(destroyed, 0);
+        second.clear();
+        EXPECT_EQ(destroyed, 3);
+        EXPECT_EQ(taken->GetPortName(), "b");
+    }
+    EXPECT_EQ(destroyed, 4);
+}
+
+TEST(NaturalOrder, NumbersInNamesCountAsNumbers) {
+    Names names = {"/dev/ttyUSB1", "/dev/ttyS10",  "/dev/ttyACM0",
+                   "/dev/ttyS2",   "/dev/ttyUSB0", "/dev/ttyS02"};
+    std::sort(names.begin(), names.end(), NaturalLess);
+    EXPECT_EQ(names, (Names{"/dev/ttyACM0", "/dev/ttyS2", "/dev/ttyS02", "/dev/ttyS10",
+                            "/dev/ttyUSB0", "/dev/ttyUSB1"}));
+}
+
+TEST(SystemDeviceSetup, ListsOnlyDeviceNodesThatExist) {
+    const std::unique_ptr<DeviceSetup> setup = MakeSystemDeviceSetup();
+    const PortList ports = DiscoverSerialPorts(*setup);
+    for (const PortEntry& port : ports) {
+        SCOPED_TRACE(port->GetFriendlyName());
+        struct stat info {};
+        EXPECT_EQ(::stat(port->GetDevicePath().c_str(), &info), 0);
+        EXPECT_TRUE(S_ISCHR(info.st_mode));
+        EXPECT_EQ(port->GetPortName(), port->GetDevicePath());
+        EXPECT_NE(port->GetPortName().find("/dev/tty"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace quorvale
