@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 // Shows a download on the console: phases and the final text on their own lines, progress
 // as a bar redrawn in place on a terminal or as a line per tenth in a log.
 class ConsoleProgress final : public WorkerThread::Progress {
-  public:
+public:
     ConsoleProgress(const DownloadOptions& options, const FirmwareImage& image, bool terminal)
         : m_options(options), m_image(image), m_terminal(terminal) {}
 
@@ -69,7 +69,7 @@ class ConsoleProgress final : public WorkerThread::Progress {
         return m_error;
     }
 
-  private:
+private:
     std::uint32_t Elapsed() const {
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start);

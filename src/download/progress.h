@@ -31,7 +31,7 @@ struct Progress {
     // `done` of `total` image bytes dealt with; total is never 0.
     virtual void ReportProgress(std::uint32_t done, std::uint32_t total) = 0;
 
-  protected:
+protected:
     ~Progress() = default;
 };
 

@@ -39,7 +39,7 @@ bool IsErased(const std::uint8_t* block, std::uint32_t size) {
 }
 
 class DownloadRun {
-  public:
+public:
     DownloadRun(WorkerThread::Progress& progress, std::stop_token stop)
         : m_progress(progress),
           m_image(progress.GetImage()),
@@ -48,7 +48,7 @@ class DownloadRun {
 
     std::uint32_t Execute();
 
-  private:
+private:
     // Each answers true to go on; false once the run has ended (failure reported, or stopped).
     bool ReachBootloader(std::uint8_t& code);
     bool HandOverToBootloader();

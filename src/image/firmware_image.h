@@ -23,7 +23,7 @@ enum LoadResult : int {
 // The buffer is deliberately left uninitialised; its content means something only after a
 // Load that answered LoadOk.
 class FirmwareImage {
-  public:
+public:
     static constexpr std::size_t HeaderSize = 16;
     static constexpr std::size_t MaxDataSize = 65536;
     static constexpr std::size_t BufferSize = HeaderSize + MaxDataSize;
@@ -48,7 +48,7 @@ class FirmwareImage {
     std::uint8_t GetHardwareCode() const { return m_buffer[15]; }
     const std::uint8_t* GetData() const { return m_buffer.data() + HeaderSize; }
 
-  private:
+private:
     unsigned ReadBig16(std::size_t offset) const {
         return (unsigned{m_buffer[offset]} << 8) | m_buffer[offset + 1];
     }

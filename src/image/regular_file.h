@@ -13,14 +13,14 @@ namespace quorvale {
 
 // Owns one open file descriptor.
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
     ~FileDescriptor();
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
 
-  private:
+private:
     int m_fd;
 };
 

@@ -8,7 +8,7 @@ namespace quorvale {
 
 // One request or one reply frame.
 class ByteBuffer {
-  public:
+public:
     ByteBuffer() = default;
     ByteBuffer(std::initializer_list<std::uint8_t> bytes) : m_bytes(bytes) {}
 
@@ -24,7 +24,7 @@ class ByteBuffer {
 
     friend bool operator==(const ByteBuffer&, const ByteBuffer&) = default;
 
-  private:
+private:
     std::vector<std::uint8_t> m_bytes;
 };
 

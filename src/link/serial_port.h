@@ -29,7 +29,7 @@ struct LineSettings {
 // constructed handle is the invalid handle; an invalid handle from OpenPort keeps the
 // system's error number of the failure for callers that want to explain it.
 class PortHandle {
-  public:
+public:
     PortHandle() = default;
     ~PortHandle();
     PortHandle(PortHandle&& other) noexcept;
@@ -40,7 +40,7 @@ class PortHandle {
     bool IsValid() const { return m_fd >= 0; }
     int OpenError() const { return m_openError; }
 
-  private:
+private:
     friend PortHandle OpenPort(const std::string&, const LineSettings&, std::stop_token);
     friend bool WritePort(PortHandle&, const std::uint8_t*, std::uint32_t);
     friend bool ReadPortByte(PortHandle&, std::uint8_t&);

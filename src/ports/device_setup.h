@@ -10,7 +10,7 @@ namespace quorvale {
 // answers a status instead of raising, so that the discovery algorithm alone decides what is
 // an error, and releases the device information set on every path.
 class DeviceSetup {
-  public:
+public:
     using SetHandle = std::uintptr_t;
 
     enum class Outcome { Ok, NoMoreItems, InsufficientBuffer, Failed };

@@ -116,7 +116,7 @@ std::vector<PortDevice> ScanSerialPorts(udev* context, int& error) {
 }
 
 class UdevDeviceSetup final : public DeviceSetup {
-  public:
+public:
     const char* PortNameMarker() const override { return "(/dev/"; }
     const char* ProbeNameFormat() const override { return "/dev/ttyS%d"; }
     std::string ErrorText(std::uint32_t code) const override {
@@ -189,7 +189,7 @@ class UdevDeviceSetup final : public DeviceSetup {
         return true;
     }
 
-  private:
+private:
     const PortDevice* Device(SetHandle set, std::uint32_t index) const {
         const auto found = m_sets.find(set);
         if (found == m_sets.end() || index >= found->second.size()) {

@@ -17,14 +17,14 @@ constexpr int kProbedPorts = 10;
 
 // Releases the device information set on every path out of the enumeration.
 class DeviceSet {
-  public:
+public:
     DeviceSet(DeviceSetup& setup, DeviceSetup::SetHandle set) : m_setup(setup), m_set(set) {}
     ~DeviceSet() { m_setup.DestroyDeviceSet(m_set); }
     DeviceSet(const DeviceSet&) = delete;
     DeviceSet& operator=(const DeviceSet&) = delete;
     DeviceSetup::SetHandle get() const { return m_set; }
 
-  private:
+private:
     DeviceSetup& m_setup;
     DeviceSetup::SetHandle m_set;
 };

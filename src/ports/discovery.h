@@ -12,18 +12,18 @@ namespace quorvale {
 
 // A step of the device-setup service failed; carries the system's error code.
 class SystemErrorCode : public std::runtime_error {
-  public:
+public:
     SystemErrorCode(std::uint32_t code, const std::string& text)
         : std::runtime_error(text), m_code(code) {}
     std::uint32_t Code() const { return m_code; }
 
-  private:
+private:
     std::uint32_t m_code;
 };
 
 // The device-setup service knows no "ports" class.
 class NoPortsClassError : public std::runtime_error {
-  public:
+public:
     NoPortsClassError();
 };
 

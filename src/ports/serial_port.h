@@ -8,7 +8,7 @@ namespace quorvale {
 
 // One discovered port. Its values are fixed at construction.
 class SerialPort {
-  public:
+public:
     SerialPort(std::string friendlyName, std::string devicePath, std::string portName, bool present)
         : m_friendlyName(std::move(friendlyName)),
           m_devicePath(std::move(devicePath)),
@@ -24,7 +24,7 @@ class SerialPort {
     // Whether the device could be opened, without access rights, when it was discovered.
     bool IsPresent() const { return m_present; }
 
-  private:
+private:
     const std::string m_friendlyName;
     const std::string m_devicePath;
     const std::string m_portName;

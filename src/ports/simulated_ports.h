@@ -13,13 +13,13 @@ std::string SimulatorAnnouncementFolder();
 
 // Announces a simulated controller's terminal to port discovery for as long as it lives.
 class SimulatorAnnouncement {
-  public:
+public:
     explicit SimulatorAnnouncement(const std::string& terminalPath);
     ~SimulatorAnnouncement();
     SimulatorAnnouncement(const SimulatorAnnouncement&) = delete;
     SimulatorAnnouncement& operator=(const SimulatorAnnouncement&) = delete;
 
-  private:
+private:
     std::string m_file;
 };
 

@@ -58,7 +58,7 @@ struct SimulatedController::State {
     unsigned handOvers = 0;
     std::vector<FinishedDownload> downloads;
 
-  private:
+private:
     struct Pending {
         Clock::time_point due;
         std::vector<std::uint8_t> bytes;

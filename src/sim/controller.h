@@ -63,7 +63,7 @@ struct FinishedDownload {
 // finish frame; and a record of every byte received with the line settings then in force.
 // It runs on a thread of its own from construction to destruction.
 class SimulatedController {
-  public:
+public:
     static constexpr std::size_t FlashSize = 65536;
     using Flash = std::array<std::uint8_t, FlashSize>;
     // Called on the controller's thread after each finish frame, with the flash as it stands.
@@ -86,7 +86,7 @@ class SimulatedController {
     // Sends bytes to the tool outside any exchange, as line noise or a stale reply would.
     void SendRaw(const std::vector<std::uint8_t>& bytes);
 
-  private:
+private:
     struct State;
     std::unique_ptr<State> m_state;
     std::jthread m_thread;

@@ -25,7 +25,7 @@ struct LineState {
 // The Linux pty driver forces 8 data bits and no parity on every change, so only the rate and
 // the stop bits of the tool's settings are visible here.
 class PseudoTerminal {
-  public:
+public:
     PseudoTerminal();
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
@@ -39,7 +39,7 @@ class PseudoTerminal {
     // Writes every byte to the tool's side (retrying while the terminal's buffer is full).
     void Write(const std::uint8_t* bytes, std::size_t count) const;
 
-  private:
+private:
     int m_master = -1;
     int m_slave = -1;
     std::string m_slavePath;

@@ -49,14 +49,14 @@ Bytes Sample(std::size_t size) {
 
 // `quorvale simulate` running in the background, and the terminal it offers as a port.
 class SimulateProcess {
-  public:
+public:
     explicit SimulateProcess(const Args& extra) : m_process(Quorvale(WithCommand(extra))) {
         m_port = m_process.FirstLine(5s);
     }
     const std::string& Port() const { return m_port; }
     test::Process& Process() { return m_process; }
 
-  private:
+private:
     static Args WithCommand(Args extra) {
         extra.insert(extra.begin(), "simulate");
         return extra;
@@ -66,7 +66,7 @@ class SimulateProcess {
 };
 
 class CommandLineTest : public testing::Test {
-  protected:
+protected:
     std::string Firmware(const Bytes& data, std::uint16_t start = 0x1000,
                          std::uint8_t hardware = 7) {
         return m_dir.Write("fw.qvx", EncodeFirmwareFile({19200, start, 3, hardware}, data));

@@ -31,7 +31,7 @@ const Bytes kQuery{0x01, 0x00, 0x01};
 // A Progress that records every report as text, in order, and lets a test act when the
 // worker reads the application settings.
 class RecordingProgress final : public WorkerThread::Progress {
-  public:
+public:
     RecordingProgress(const FirmwareImage& image, std::string port)
         : m_image(image), m_port(std::move(port)) {}
 
@@ -69,7 +69,7 @@ class RecordingProgress final : public WorkerThread::Progress {
         m_changed.wait_for(lock, 10s, [&] { return m_events.size() >= count; });
     }
 
-  private:
+private:
     void Record(std::string event) {
         const std::lock_guard lock(m_mutex);
         m_events.push_back(std::move(event));
@@ -139,7 +139,7 @@ Bytes BlockRequest(std::uint16_t address, const std::uint8_t* data) {
 }
 
 class DownloadTest : public testing::Test {
-  protected:
+protected:
     // Loads an image made of `data`; the header's baud rate is the bootloader's.
     void LoadImage(const Bytes& data, std::uint16_t start) {
         const Bytes file = EncodeFirmwareFile({kBootBaud, start, kVersion, kHardware}, data);

@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 // A port to a peer that answers every request of `requestLength` bytes with the reply that
 // `replyFor` picks by the request's index (an empty reply means silence).
 class BootloaderTest : public testing::Test {
-  protected:
+protected:
     void Answer(std::size_t requestLength, std::function<Bytes(int)> replyFor) {
         m_peer.emplace(m_pty, requestLength, [replyFor](int index, const Bytes&) {
             return Script{{0ms, replyFor(index)}};

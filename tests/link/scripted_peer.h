@@ -22,13 +22,13 @@ using Script = std::vector<Chunk>;
 // The far end of a pseudo-terminal that answers each request of a known length with a
 // script chosen by the request's index, for exact control over what the tool receives.
 class ScriptedPeer {
-  public:
+public:
     using Responder = std::function<Script(int index, const Bytes& request)>;
 
     ScriptedPeer(const sim::PseudoTerminal& pty, std::size_t requestLength, Responder responder);
     std::vector<Bytes> Requests() const;
 
-  private:
+private:
     void Run(const std::stop_token& stop);
 
     const sim::PseudoTerminal& m_pty;

@@ -23,7 +23,7 @@ struct FakeInterface {
 
 // A scripted device-setup service that records what discovery asked of it.
 class FakeDeviceSetup final : public DeviceSetup {
-  public:
+public:
     std::string marker = "(COM";
     std::string probeFormat = "COM%d";
     Status classLookup;
@@ -244,12 +244,12 @@ TEST(DiscoverSerialPorts, ErrorsPassOnWithTheSetReleasedAndNoProbe) {
 
 // Counts its own destructions, to show each port is destroyed exactly once.
 class CountedPort : public SerialPort {
-  public:
+public:
     CountedPort(int& destroyed, const std::string& name)
         : SerialPort(name, name, name, true), m_destroyed(destroyed) {}
     ~CountedPort() override { ++m_destroyed; }
 
-  private:
+private:
     int& m_destroyed;
 };
 

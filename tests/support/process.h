@@ -16,7 +16,7 @@ struct ProcessResult {
 
 // A child process with its standard output and error captured and no standard input.
 class Process {
-  public:
+public:
     explicit Process(const std::vector<std::string>& args);
     ~Process();
     Process(const Process&) = delete;
@@ -30,7 +30,7 @@ class Process {
     // Waits for the exit, at most `limit`, and answers everything the process wrote.
     ProcessResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
-  private:
+private:
     void Pump(int timeoutMs);
 
     pid_t m_pid = -1;

@@ -8,7 +8,7 @@ namespace quorvale::test {
 
 // A private folder under /tmp, removed with everything in it when the object goes.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ class TempDir {
     // Writes `bytes` to a file in the folder and answers its path.
     std::string Write(const std::string& name, std::span<const std::uint8_t> bytes) const;
 
-  private:
+private:
     std::string m_path;
 };
 
