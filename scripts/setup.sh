@@ -12,6 +12,8 @@ PACKAGES=(
     libgmock-dev
     libcli11-dev
     libudev-dev
+    qt6-base-dev
+    libqt6svg6
 )
 
 missing=()

@@ -1,0 +1,383 @@
+#include "ui/download_dlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <thread>
+
+#include "image/firmware_file.h"
+#include "sim/controller.h"
+#include "ui/dialog_template.h"
+#include "ui/download_app.h"
+
+using namespace quorvale;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct PortSpec {
+    const char* friendlyName;
+    const char* portName;
+};
+
+const std::vector<PortSpec> kThreePorts = {
+    {"Communications Port (COM1)", "COM1"},
+    {"USB Serial Port (COM3)", "COM3"},
+    {"USB Serial Port (COM5)", "COM5"},
+};
+
+// Services that never block: messages are recorded, the file choice is scripted, and the
+// port list is whatever the test offers.
+struct FakeDesktop {
+    QStringList messages;
+    QString nextFileChoice;
+    std::vector<PortSpec> ports = kThreePorts;
+    std::string failure;  // discovery raises this when set
+
+    DialogServices Services() {
+        return {[this](QWidget*, const QString& text) { messages << text; },
+                [this](QWidget*) { return nextFileChoice; },
+                [this] {
+                    if (!failure.empty()) {
+                        throw std::runtime_error(failure);
+                    }
+                    PortList list;
+                    for (const PortSpec& port : ports) {
+                        list.push_back(std::make_unique<SerialPort>(
+                            port.friendlyName, port.portName, port.portName, true));
+                    }
+                    return list;
+                }};
+    }
+};
+
+template <typename T>
+T* ControlOf(const CDownloadDlg& dialog, int id) {
+    return static_cast<T*>(dialog.Control(id));
+}
+
+QString Stored(const char* name) {
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, kVendor, kApplication);
+    return store.value(QString("SerialPort/") + name).toString();
+}
+
+}  // namespace
+
+class DownloadDialogTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_files;
+    FakeDesktop m_desktop;
+
+    void Store(const char* name, const QString& value) {
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, kVendor, kApplication);
+        store.setValue(QString("SerialPort/") + name, value);
+    }
+
+    QString WriteFile(const QString& name, const std::vector<std::uint8_t>& bytes) {
+        const QString path = m_files.filePath(name);
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        return path;
+    }
+
+    QString ExampleFile() {
+        std::vector<std::uint8_t> data(256);
+        for (int i = 0; i < 256; ++i) {
+            data[i] = static_cast<std::uint8_t>(i);
+        }
+        return WriteFile("example.qvx", EncodeFirmwareFile({19200, 4096, 3, 7}, data));
+    }
+
+    std::unique_ptr<CDownloadDlg> OpenDialog(const QString& file = {}) {
+        auto dialog = std::make_unique<CDownloadDlg>(file, m_desktop.Services());
+        dialog->OnInitDialog();
+        dialog->show();
+        return dialog;
+    }
+
+    QStringList FileFields(const CDownloadDlg& dialog) {
+        QStringList fields;
+        for (int id : {IdFileBaudValue, IdHardwareValue, IdStartValue, IdLengthValue}) {
+            fields << ControlOf<QLabel>(dialog, id)->text();
+        }
+        return fields;
+    }
+
+    QString Status(const CDownloadDlg& dialog) {
+        return ControlOf<QLineEdit>(dialog, IdStatusEdit)->text();
+    }
+
+private slots:
+    void initTestCase() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    }
+
+    void init() {
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, kVendor, kApplication).clear();
+        m_desktop = FakeDesktop();
+    }
+
+    void templateAndLists() {
+        const auto dialog = OpenDialog();
+        QCOMPARE(dialog->windowTitle(), QString("Quorvale Bootloader v1.0"));
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdBaudCombo)->count(), 15);
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdBaudCombo)->itemText(10), QString("56000"));
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdParityCombo)->itemText(4), QString("Space"));
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdStopBitsCombo)->itemText(1), QString("1.5"));
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdPortCombo)->itemText(2),
+                 QString("USB Serial Port (COM5)"));
+        QVERIFY(!dialog->Control(IdStatusEdit)->isVisible());
+        QVERIFY(!dialog->Control(IdProgressBar)->isVisible());
+        QVERIFY(ControlOf<QLineEdit>(*dialog, IdFileEdit)->isReadOnly());
+        // Controls sit where the template puts them: the bottom band shares one line.
+        QCOMPARE(dialog->Control(IdOk)->y(), dialog->Control(IdStatusEdit)->y());
+        QVERIFY(dialog->Control(IdBrowseButton)->x() >
+                dialog->Control(IdFileEdit)->geometry().right());
+    }
+
+    void restoresSettings_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("control");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("stored port") << "Name"
+                                     << "COM3" << int(IdPortCombo) << "USB Serial Port (COM3)";
+        QTest::newRow("port in other case")
+            << "Name"
+            << "com3" << int(IdPortCombo) << "Communications Port (COM1)";
+        QTest::newRow("no port stored") << ""
+                                        << "" << int(IdPortCombo) << "Communications Port (COM1)";
+        QTest::newRow("baud absent") << ""
+                                     << "" << int(IdBaudCombo) << "9600";
+        QTest::newRow("baud no item begins with") << "Baud"
+                                                  << "500" << int(IdBaudCombo) << "110";
+        QTest::newRow("baud by prefix") << "Baud"
+                                        << "1152" << int(IdBaudCombo) << "115200";
+        QTest::newRow("data bits 9") << "DataBits"
+                                     << "9" << int(IdDataBitsCombo) << "6";
+        QTest::newRow("parity lower case") << "parity"
+                                           << "even" << int(IdParityCombo) << "Even";
+        QTest::newRow("parity unknown") << "parity"
+                                        << "X" << int(IdParityCombo) << "None";
+        QTest::newRow("stop bits 1.5") << "StopBits"
+                                       << "1.5" << int(IdStopBitsCombo) << "1.5";
+    }
+
+    void restoresSettings() {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QFETCH(int, control);
+        QFETCH(QString, selected);
+        if (!name.isEmpty()) {
+            Store(name.toUtf8().constData(), value);
+        }
+        const auto dialog = OpenDialog();
+        QCOMPARE(ControlOf<QComboBox>(*dialog, control)->currentText(), selected);
+    }
+
+    void okSavesTheSettingsAsTextAndCapturesCodes() {
+        Store("StopBits", "1.5");
+        m_desktop.ports = {{"Nowhere (/nonexistent/tty)", "/nonexistent/tty"}};
+        const auto dialog = OpenDialog(ExampleFile());
+        SelectString(ControlOf<QComboBox>(*dialog, IdBaudCombo), "115200");
+        SelectString(ControlOf<QComboBox>(*dialog, IdDataBitsCombo), "7");
+        SelectString(ControlOf<QComboBox>(*dialog, IdParityCombo), "Space");
+
+        dialog->OnOK();
+
+        QCOMPARE(Stored("Name"), QString("/nonexistent/tty"));
+        QCOMPARE(Stored("Baud"), QString("115200"));
+        QCOMPARE(Stored("DataBits"), QString("7"));
+        QCOMPARE(Stored("parity"), QString("Space"));
+        QCOMPARE(Stored("StopBits"), QString("1.5"));
+        QCOMPARE(dialog->GetPortName(), "/nonexistent/tty");
+        QCOMPARE(dialog->GetAppBaudRate(), 115200u);
+        QCOMPARE(int(dialog->GetAppDataBits()), 7);
+        QCOMPARE(int(dialog->GetAppParity()), 4);
+        QCOMPARE(int(dialog->GetAppStopBits()), 1);
+        QTRY_COMPARE(Status(*dialog),
+                     QString("Failed to open application port '/nonexistent/tty'"));
+    }
+
+    void okRefusesWithoutPortOrFile() {
+        m_desktop.ports = {};
+        const auto dialog = OpenDialog();
+        m_desktop.messages.clear();
+        dialog->OnOK();
+        QCOMPARE(m_desktop.messages, QStringList({"You must select a communication port",
+                                                  "You must select a valid file to download"}));
+        QVERIFY(!dialog->IsDownloading());
+        QVERIFY(Stored("Baud").isEmpty());
+
+        m_desktop.ports = kThreePorts;
+        const auto withPorts = OpenDialog();
+        m_desktop.messages.clear();
+        withPorts->OnOK();
+        QCOMPARE(m_desktop.messages, QStringList({"You must select a valid file to download"}));
+        QVERIFY(withPorts->Control(IdOk)->isVisible());
+    }
+
+    void filePanelShowsTheHeaderOrTheReason() {
+        const auto dialog = OpenDialog(ExampleFile());
+        QVERIFY(m_desktop.messages.isEmpty());
+        QCOMPARE(FileFields(*dialog), QStringList({"19200", "7", "4096", "272"}));
+        QVERIFY(dialog->IsFileValid());
+
+        // Cancelling the file choice keeps the file.
+        m_desktop.nextFileChoice.clear();
+        dialog->OnBrowse();
+        QVERIFY(dialog->IsFileValid());
+        QCOMPARE(FileFields(*dialog), QStringList({"19200", "7", "4096", "272"}));
+
+        std::vector<std::uint8_t> corrupt =
+            EncodeFirmwareFile({19200, 0, 3, 7}, std::vector<std::uint8_t>(256, 1));
+        corrupt[20] ^= 1;
+        const QString rejected[][2] = {
+            {m_files.filePath("missing.qvx"), "Failed to open file\n'%1'"},
+            {WriteFile("short.qvx", std::vector<std::uint8_t>(16, 0)),
+             "File size is incorrect\n'%1'"},
+            {WriteFile("page.qvx",
+                       EncodeFirmwareFile({1, 0x80, 0, 0}, std::vector<std::uint8_t>(256, 0))),
+             "File page error\n'%1'"},
+            {WriteFile("beyond.qvx",
+                       EncodeFirmwareFile({1, 0xFF00, 0, 0}, std::vector<std::uint8_t>(512, 0))),
+             "File start and length exceed 64k\n'%1'"},
+            {WriteFile("corrupt.qvx", corrupt), "File checksum is incorrect\n'%1'"},
+        };
+        for (const auto& [path, message] : rejected) {
+            m_desktop.messages.clear();
+            m_desktop.nextFileChoice = path;
+            dialog->OnBrowse();
+            QCOMPARE(m_desktop.messages, QStringList({QString(message).arg(path)}));
+            QVERIFY(!dialog->IsFileValid());
+            QCOMPARE(FileFields(*dialog), QStringList({"", "", "", ""}));
+            QCOMPARE(ControlOf<QLineEdit>(*dialog, IdFileEdit)->text(), path);
+        }
+    }
+
+    void reportsMoveTheBarAndTheStatus() {
+        const auto dialog = OpenDialog();
+        auto* bar = ControlOf<QProgressBar>(*dialog, IdProgressBar);
+        bar->setRange(0, 255);
+        const std::pair<std::uint32_t, int> positions[] = {{256, 0}, {32768, 127}, {65536, 255}};
+        for (const auto& [done, position] : positions) {
+            dialog->ReportProgress(done, 65536);
+            QTRY_COMPARE(bar->value(), position);
+            QVERIFY(bar->isVisible());
+            QVERIFY(!dialog->Control(IdStatusEdit)->isVisible());
+        }
+        dialog->ReportPhase(Connected);
+        QTRY_VERIFY(!bar->isVisible());
+        QVERIFY(dialog->Control(IdStatusEdit)->isVisible());
+        QCOMPARE(Status(*dialog), QString());
+    }
+
+    void downloadsToTheSimulator() {
+        sim::ControllerConfig config;
+        config.hardwareCode = 7;
+        sim::SimulatedController controller(config);
+        const std::string port = controller.PortPath();
+        m_desktop.ports = {{"Simulated controller", port.c_str()}};
+        const auto dialog = OpenDialog(ExampleFile());
+
+        dialog->OnOK();
+
+        QVERIFY(dialog->IsDownloading());
+        for (int id : {IdFileEdit, IdBrowseButton, IdPortCombo, IdBaudCombo, IdDataBitsCombo,
+                       IdParityCombo, IdStopBitsCombo}) {
+            QVERIFY(!dialog->Control(id)->isEnabled());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(Status(*dialog).startsWith("Download completed (time taken 0:0"),
+                                 5000);
+        QVERIFY(QRegularExpression("^Download completed \\(time taken 0:0\\d\\)$")
+                    .match(Status(*dialog))
+                    .hasMatch());
+        QVERIFY(!dialog->Control(IdOk)->isVisible());
+        QVERIFY(!dialog->Control(IdCancel)->isVisible());
+        QVERIFY(!dialog->Control(IdProgressBar)->isVisible());
+        QVERIFY(!dialog->Control(IdBaudCombo)->isEnabled());
+        QVERIFY(controller.WaitForDownloads(1, 1000ms));
+        const auto flash = controller.FlashContents();
+        for (int i = 0; i < 256; ++i) {
+            QCOMPARE(int(flash[4096 + i]), i);
+        }
+    }
+
+    void failureShowsItsTextWithTheBarHidden() {
+        sim::ControllerConfig config;
+        config.hardwareCode = 7;
+        config.refuseBlockAt = 4096;
+        sim::SimulatedController controller(config);
+        const std::string port = controller.PortPath();
+        m_desktop.ports = {{"Simulated controller", port.c_str()}};
+        const auto dialog = OpenDialog(ExampleFile());
+        dialog->OnOK();
+        QTRY_COMPARE(Status(*dialog), QString("Failed to send data block at address 4096"));
+        QVERIFY(!dialog->Control(IdProgressBar)->isVisible());
+        QVERIFY(!dialog->Control(IdOk)->isVisible());
+    }
+
+    void cancelStopsTheWorkerAndClosesAtOnce() {
+        sim::ControllerConfig config;
+        config.hardwareCode = 7;
+        config.replyFaults = {{0, sim::ReplyFault::Delay}};
+        config.replyDelay = 900ms;
+        sim::SimulatedController controller(config);
+        const std::string port = controller.PortPath();
+        m_desktop.ports = {{"Simulated controller", port.c_str()}};
+        const auto dialog = OpenDialog(ExampleFile());
+        dialog->OnOK();
+        QTRY_COMPARE(Status(*dialog), QString("Initiating download"));
+        std::this_thread::sleep_for(300ms);  // into the wait for the delayed reply
+
+        QElapsedTimer timer;
+        timer.start();
+        dialog->reject();
+        QVERIFY(timer.elapsed() < 100);
+        QVERIFY(!dialog->IsDownloading());
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        // Nothing the worker said before it stopped reaches the closed dialog.
+        const QString statusAtClose = Status(*dialog);
+        QTest::qWait(50);
+        QCOMPARE(Status(*dialog), statusAtClose);
+    }
+
+    void noPortEndsTheDialog() {
+        m_desktop.ports = {};
+        CDownloadDlg dialog(m_files.filePath("missing.qvx"), m_desktop.Services());
+        QCOMPARE(dialog.DoModal(), 0);
+        QCOMPARE(m_desktop.messages,
+                 QStringList({"No COM ports available on this computer - cannot download",
+                              "Failed to open file\n'" + m_files.filePath("missing.qvx") + "'"}));
+
+        m_desktop.messages.clear();
+        m_desktop.failure = "udev is not there";
+        CDownloadDlg failing(QString(), m_desktop.Services());
+        QCOMPARE(failing.DoModal(), 0);
+        QCOMPARE(m_desktop.messages,
+                 QStringList({"udev is not there",
+                              "No COM ports available on this computer - cannot download"}));
+    }
+
+    void commandLineFile() {
+        QCOMPARE(FirmwareFileFromArguments({"quorvale-bootloader"}), QString());
+        QCOMPARE(FirmwareFileFromArguments({"quorvale-bootloader", "-style", "fw.qvx"}),
+                 QString("fw.qvx"));
+        QCOMPARE(FirmwareFileFromArguments({"quorvale-bootloader", "--", "-odd.qvx"}),
+                 QString("-odd.qvx"));
+    }
+};
+
+QTEST_MAIN(DownloadDialogTest)
+#include "download_dlg_test.moc"
