@@ -49,6 +49,8 @@ struct SimulateOptions {
     std::vector<std::uint32_t> noisyReplies;
     std::vector<std::uint32_t> delayedReplies;
     std::uint32_t replyDelayMs = 900;
+    bool paced = false;
+    std::uint32_t flashWriteDelayUs = 0;
     std::string flashOut;
 };
 

@@ -127,6 +127,10 @@ CLI::App* AddSimulate(CLI::App& app, Commands& c) {
     simulate->add_option("--delay-reply", o.delayedReplies, "Send reply N late")->transform(number);
     simulate->add_option("--reply-delay", o.replyDelayMs, "How late, in ms (default 900)")
         ->transform(number);
+    simulate->add_flag("--paced", o.paced, "Run the line at the speed of its settings");
+    simulate->add_option("--flash-write-delay", o.flashWriteDelayUs,
+                         "Microseconds a block takes to store before its reply")
+        ->transform(number);
     simulate->add_option("--flash-out", o.flashOut,
                          "Write the 64 KiB flash here after each download");
     return simulate;

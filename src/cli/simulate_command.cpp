@@ -32,6 +32,8 @@ sim::ControllerConfig ControllerConfigFor(const SimulateOptions& options) {
         }
     }
     config.replyDelay = std::chrono::milliseconds(options.replyDelayMs);
+    config.pacedLine = options.paced;
+    config.flashWriteDelay = std::chrono::microseconds(options.flashWriteDelayUs);
     return config;
 }
 

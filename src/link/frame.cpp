@@ -12,7 +12,8 @@ bool TransactFrame(PortHandle& port, const ByteBuffer& request, ByteBuffer& repl
     while (Clock::now() < deadline && !StopRequested(port)) {
         std::uint8_t byte = 0;
         if (!ReadPortByte(port, byte)) {
-            WaitForInput(port, std::chrono::milliseconds(1));
+            WaitForInput(port,
+                         std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
             continue;
         }
         reply.Append(byte);

@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <stop_token>
 #include <string>
 
 namespace quorvale {
+
+struct StopSignal;
 
 // Parity codes and stop-bit codes as the serial driver numbers them; the dialog's list
 // indices are passed through unchanged.
@@ -30,7 +33,7 @@ struct LineSettings {
 // system's error number of the failure for callers that want to explain it.
 class PortHandle {
 public:
-    PortHandle() = default;
+    PortHandle();
     ~PortHandle();
     PortHandle(PortHandle&& other) noexcept;
     PortHandle& operator=(PortHandle&& other) noexcept;
@@ -56,6 +59,7 @@ private:
     // Opens the device exclusively, as every port is opened; answers 0 or the error number.
     int Acquire(const std::string& name);
     void Release();
+    int StopFd() const;
 
     int m_fd = -1;
     // The exclusive flag belongs to the terminal, not to this descriptor: only the opener
@@ -64,6 +68,8 @@ private:
     int m_openError = 0;
     std::uint32_t m_baudRate = 0;
     std::stop_token m_stop;
+    // Wakes the port's waits the moment a stop is requested.
+    std::unique_ptr<StopSignal> m_stopSignal;
     // Bytes already taken from the driver but not yet handed out, so a whole reply costs one
     // system call instead of one per byte.
     std::uint8_t m_received[ReceiveChunk] = {};
@@ -88,8 +94,9 @@ void DrainPort(PortHandle& port);
 void FlushPort(PortHandle& port);
 void ClosePort(PortHandle& port);
 
-// Waits at most `limit` for input, returning as soon as a byte is there. The reply wait uses
-// it in place of a blind sleep: same time limits, less latency.
+// Waits at most `limit` for input, returning as soon as a byte is there or a stop is
+// requested. The reply wait uses it in place of polling with sleeps: the same time limits,
+// with no latency and no wake-ups while the line is quiet.
 void WaitForInput(PortHandle& port, std::chrono::milliseconds limit);
 bool StopRequested(const PortHandle& port);
 

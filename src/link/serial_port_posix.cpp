@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -19,8 +20,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The longest any wait on the port runs before it looks at the stop request again.
-constexpr int kStopCheckMs = 2;
+// The longest a wait for room to write, or for the output to drain, runs before it looks at
+// the line again.
+constexpr int kShortWaitMs = 2;
 
 void ApplyLineSettings(int fd, const LineSettings& settings) {
     termios current{};
@@ -45,12 +47,54 @@ void SetModemLinesInactive(int fd) {
     ::ioctl(fd, TIOCMBIC, &lines);
 }
 
-int WaitFor(int fd, short events, int timeoutMs) {
-    pollfd entry{fd, events, 0};
-    return ::poll(&entry, 1, timeoutMs);
+int MillisecondsAtLeastOne(milliseconds limit) {
+    return static_cast<int>(std::clamp<milliseconds::rep>(limit.count(), 1, INT32_MAX));
 }
 
 }  // namespace
+
+// An eventfd that becomes readable when the port's stop is requested, so that a wait on the
+// port can include it and end at once.
+struct StopSignal {
+    explicit StopSignal(const std::stop_token& stop)
+        : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), callback(stop, Raise{fd}) {}
+    ~StopSignal() { ::close(fd); }
+    StopSignal(const StopSignal&) = delete;
+    StopSignal& operator=(const StopSignal&) = delete;
+
+    struct Raise {
+        int fd;
+        void operator()() const noexcept {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t ignored = ::write(fd, &one, sizeof one);
+        }
+    };
+    const int fd;
+    std::stop_callback<Raise> callback;
+};
+
+namespace {
+
+// Waits for `events` on `fd` or for the stop signal, at most `timeoutMs`.
+int WaitFor(int fd, int stopFd, short events, int timeoutMs) {
+    pollfd entries[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+    const int ready = ::poll(entries, stopFd >= 0 ? 2 : 1, timeoutMs);
+    if (ready > 0 && !(entries[0].revents & events) && !(entries[1].revents & POLLIN)) {
+        // A hung-up or failed device reports itself at once; waiting out the time on the stop
+        // signal alone keeps the caller's wait from turning into a busy loop.
+        pollfd stopOnly{stopFd, POLLIN, 0};
+        ::poll(&stopOnly, stopFd >= 0 ? 1 : 0, timeoutMs);
+    }
+    return ready;
+}
+
+}  // namespace
+
+int PortHandle::StopFd() const {
+    return m_stopSignal ? m_stopSignal->fd : -1;
+}
+
+PortHandle::PortHandle() = default;
 
 PortHandle::~PortHandle() {
     Release();
@@ -68,6 +112,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         m_openError = other.m_openError;
         m_baudRate = other.m_baudRate;
         m_stop = std::move(other.m_stop);
+        m_stopSignal = std::move(other.m_stopSignal);
         std::copy(other.m_received + other.m_receivedPos, other.m_received + other.m_receivedEnd,
                   m_received);
         m_receivedEnd = other.m_receivedEnd - other.m_receivedPos;
@@ -89,6 +134,7 @@ void PortHandle::Release() {
         m_fd = -1;
     }
     m_receivedPos = m_receivedEnd = 0;
+    m_stopSignal.reset();
 }
 
 int PortHandle::Acquire(const std::string& name) {
@@ -117,6 +163,9 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
         ApplyLineSettings(port.m_fd, settings);
         SetModemLinesInactive(port.m_fd);
         port.m_baudRate = settings.baudRate;
+        if (stop.stop_possible()) {
+            port.m_stopSignal = std::make_unique<StopSignal>(stop);
+        }
         port.m_stop = std::move(stop);
     }
     return port;
@@ -137,7 +186,7 @@ bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count)
         if (written > 0) {
             done += static_cast<std::uint32_t>(written);
         } else if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
-            WaitFor(port.m_fd, POLLOUT, kStopCheckMs);
+            WaitFor(port.m_fd, port.StopFd(), POLLOUT, kShortWaitMs);
         } else {
             return false;
         }
@@ -178,7 +227,8 @@ void FlushPort(PortHandle& port) {
         if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
             return;
         }
-        ::poll(nullptr, 0, 1);
+        pollfd stopOnly{port.StopFd(), POLLIN, 0};
+        ::poll(&stopOnly, 1, 1);
     }
 }
 
@@ -187,17 +237,10 @@ void ClosePort(PortHandle& port) {
 }
 
 void WaitForInput(PortHandle& port, milliseconds limit) {
-    if (port.m_receivedPos != port.m_receivedEnd) {
+    if (port.m_receivedPos != port.m_receivedEnd || StopRequested(port)) {
         return;
     }
-    const int timeoutMs =
-        static_cast<int>(std::min<milliseconds::rep>(limit.count(), kStopCheckMs));
-    pollfd entry{port.m_fd, POLLIN, 0};
-    if (::poll(&entry, 1, timeoutMs) > 0 && !(entry.revents & POLLIN)) {
-        // A hung-up or failed device reports itself at once; sleeping keeps the caller's
-        // wait from turning into a busy loop.
-        ::poll(nullptr, 0, timeoutMs);
-    }
+    WaitFor(port.m_fd, port.StopFd(), POLLIN, MillisecondsAtLeastOne(limit));
 }
 
 bool StopRequested(const PortHandle& port) {

@@ -1,15 +1,17 @@
 #include "sim/controller.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "sim/wire.h"
+
 namespace quorvale::sim {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr std::array<std::uint8_t, 6> kEntryRequest{0x5A, 0x5A, 0x5A, 0x04, 0x3C, 0xC3};
@@ -50,6 +52,7 @@ struct SimulatedController::State {
     const ControllerConfig config;
     const FinishedCallback onFinished;
     PseudoTerminal pty;
+    Wire wire{pty, config.pacedLine};
 
     mutable std::mutex mutex;
     mutable std::condition_variable finished;
@@ -57,14 +60,10 @@ struct SimulatedController::State {
     Flash flash;
     unsigned handOvers = 0;
     std::vector<FinishedDownload> downloads;
+    std::vector<std::chrono::nanoseconds> turnarounds;
 
 private:
-    struct Pending {
-        Clock::time_point due;
-        std::vector<std::uint8_t> bytes;
-    };
-
-    void OnByte(std::uint8_t byte, const LineState& line, Clock::time_point now);
+    void OnByte(const Wire::Arrival& byte);
     bool FeedEntryRequest(std::uint8_t byte);
     void HandOver();
     void FeedBootloader(std::uint8_t byte, Clock::time_point now);
@@ -72,8 +71,7 @@ private:
     void HandleDataBlock(Clock::time_point now);
     void Finish();
     void Reply(std::vector<std::uint8_t> frame, Clock::time_point now);
-    void SendDue(Clock::time_point now);
-    int MillisecondsToNextReply(Clock::time_point now) const;
+    void RecordTurnaround();
 
     bool MatchesApplication(const LineState& line) const {
         return line.baudRate == config.application.baudRate &&
@@ -93,56 +91,53 @@ private:
     unsigned repliesMade = 0;
     unsigned blocksWritten = 0;
     std::optional<std::uint8_t> version;
-    std::vector<Pending> pending;
+    // When the frame being received began to arrive, and whether the last reply answered a
+    // version or a block: the tool's turnaround is timed from that reply to the next block.
+    Clock::time_point frameReadAt;
+    bool lastReplyPrecedesBlock = false;
 };
 
 void SimulatedController::State::Run(const std::stop_token& stop) {
-    std::uint8_t chunk[1024];
+    if (config.pacedLine) {
+        // Wake-ups on the dot: the default slack of 50 microseconds would show in the timing.
+        ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    }
     while (!stop.stop_requested()) {
+        const auto wakeAt = wire.NextEvent(Clock::now() + kIdlePoll);
+        const auto wait = std::max(wakeAt - Clock::now(), Clock::duration::zero());
+        const timespec timeout{0,
+                               std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count()};
         pollfd entry{pty.MasterFd(), POLLIN, 0};
-        const int ready = ::poll(&entry, 1, MillisecondsToNextReply(Clock::now()));
-        if (ready > 0 && (entry.revents & POLLIN)) {
-            const ssize_t got = ::read(pty.MasterFd(), chunk, sizeof chunk);
-            if (got > 0) {
-                const LineState line = pty.ReadLineState();
-                const auto now = Clock::now();
-                for (ssize_t i = 0; i < got; ++i) {
-                    OnByte(chunk[i], line, now);
-                }
-            }
-        } else if (ready > 0) {
-            ::poll(nullptr, 0, static_cast<int>(kIdlePoll.count()));
+        if (::ppoll(&entry, 1, &timeout, nullptr) > 0 && (entry.revents & POLLIN)) {
+            wire.Receive();
         }
-        SendDue(Clock::now());
+        const auto now = Clock::now();
+        while (const auto byte = wire.NextArrived(now)) {
+            OnByte(*byte);
+        }
+        wire.ReleaseDue(Clock::now());
     }
 }
 
-int SimulatedController::State::MillisecondsToNextReply(Clock::time_point now) const {
-    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kIdlePoll);
-    for (const Pending& reply : pending) {
-        const auto until = std::chrono::ceil<std::chrono::milliseconds>(reply.due - now);
-        wait = std::clamp(until, 0ms, wait);
-    }
-    return static_cast<int>(wait.count());
-}
-
-void SimulatedController::State::OnByte(std::uint8_t byte, const LineState& line,
-                                        Clock::time_point now) {
+void SimulatedController::State::OnByte(const Wire::Arrival& byte) {
     {
         const std::lock_guard lock(mutex);
-        received.push_back({byte, line});
+        received.push_back({byte.value, byte.line});
     }
     // The entry request is watched for in both modes: a tool that got no answer from the
     // bootloader starts over with the application's settings.
-    if (MatchesApplication(line) && FeedEntryRequest(byte)) {
+    if (MatchesApplication(byte.line) && FeedEntryRequest(byte.value)) {
         HandOver();
         return;
     }
-    if (!MatchesApplication(line)) {
+    if (!MatchesApplication(byte.line)) {
         applicationBytesSeen = 0;
     }
-    if (inBootloader && MatchesBootloader(line)) {
-        FeedBootloader(byte, now);
+    if (inBootloader && MatchesBootloader(byte.line)) {
+        if (frame.empty()) {
+            frameReadAt = byte.readAt;
+        }
+        FeedBootloader(byte.value, byte.arrivedAt);
     }
 }
 
@@ -203,11 +198,13 @@ void SimulatedController::State::HandleFrame(Clock::time_point now) {
             Reply({kSetVersionNumber, 0x01, frame[2]}, now);
         }
     } else if (command == kSendDataBlock && frame[1] == 2) {
-        HandleDataBlock(now);
+        RecordTurnaround();
+        HandleDataBlock(now + config.flashWriteDelay);
     } else if (command == kFinish && frame[1] == 2 && frame[2] == kFinishPayload[0] &&
                frame[3] == kFinishPayload[1]) {
         Finish();
     }
+    lastReplyPrecedesBlock = command == kSetVersionNumber || command == kSendDataBlock;
 }
 
 void SimulatedController::State::HandleDataBlock(Clock::time_point now) {
@@ -253,35 +250,29 @@ void SimulatedController::State::Reply(std::vector<std::uint8_t> reply, Clock::t
     }
     reply.push_back(XorOf(reply.data(), reply.size()));
     const auto fault = config.replyFaults.find(repliesMade++);
-    Pending out{now, std::move(reply)};
     switch (fault == config.replyFaults.end() ? ReplyFault::None : fault->second) {
         case ReplyFault::None:
             break;
         case ReplyFault::Drop:
             return;
         case ReplyFault::CorruptChecksum:
-            out.bytes.back() ^= 0xFF;
+            reply.back() ^= 0xFF;
             break;
         case ReplyFault::Noise:
-            out.bytes.insert(out.bytes.begin(), kNoise.begin(), kNoise.end());
+            reply.insert(reply.begin(), kNoise.begin(), kNoise.end());
             break;
         case ReplyFault::Delay:
-            out.due += config.replyDelay;
-            break;
+            wire.Send(reply, now + config.replyDelay, true);
+            return;
     }
-    const auto later = std::upper_bound(pending.begin(), pending.end(), out.due,
-                                        [](auto due, const Pending& p) { return due < p.due; });
-    pending.insert(later, std::move(out));
-    SendDue(now);
+    wire.Send(reply, now);
 }
 
-void SimulatedController::State::SendDue(Clock::time_point now) {
-    auto due = pending.begin();
-    while (due != pending.end() && due->due <= now) {
-        pty.Write(due->bytes.data(), due->bytes.size());
-        ++due;
+void SimulatedController::State::RecordTurnaround() {
+    if (lastReplyPrecedesBlock) {
+        const std::lock_guard lock(mutex);
+        turnarounds.push_back(frameReadAt - wire.LastSent());
     }
-    pending.erase(pending.begin(), due);
 }
 
 SimulatedController::SimulatedController(ControllerConfig config, FinishedCallback onFinished)
@@ -312,6 +303,11 @@ SimulatedController::Flash SimulatedController::FlashContents() const {
 unsigned SimulatedController::HandOvers() const {
     const std::lock_guard lock(m_state->mutex);
     return m_state->handOvers;
+}
+
+std::vector<std::chrono::nanoseconds> SimulatedController::BlockTurnarounds() const {
+    const std::lock_guard lock(m_state->mutex);
+    return m_state->turnarounds;
 }
 
 std::vector<FinishedDownload> SimulatedController::Downloads() const {

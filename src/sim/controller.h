@@ -41,6 +41,11 @@ struct ControllerConfig {
     std::optional<std::uint16_t> refuseBlockAt{};  // echo another address for this block
     std::map<unsigned, ReplyFault> replyFaults{};  // by the bootloader reply's index, from 0
     std::chrono::milliseconds replyDelay{0};
+
+    // Run both directions at the speed of the line settings in force, as a real UART would.
+    bool pacedLine = false;
+    // How long storing a block takes before its reply (a real flash write).
+    std::chrono::microseconds flashWriteDelay{0};
 };
 
 // A received byte with the line settings read when the controller took it from the terminal.
@@ -80,6 +85,9 @@ public:
     Flash FlashContents() const;
     unsigned HandOvers() const;
     std::vector<FinishedDownload> Downloads() const;
+    // For each data block after the first: from the last byte of the reply before it to the
+    // first byte of its request, as the controller saw them.
+    std::vector<std::chrono::nanoseconds> BlockTurnarounds() const;
     // Waits until `count` downloads have finished, at most `limit`; answers whether they have.
     bool WaitForDownloads(std::size_t count, std::chrono::milliseconds limit) const;
 
