@@ -23,7 +23,8 @@ struct InfoOptions {
 
 struct DownloadOptions {
     std::string file;
-    std::string port;
+    // One port, or several for a gang download: one independent download on each at once.
+    std::vector<std::string> ports;
     LineSettings line{9600, 8, NoParity, OneStopBit};
 };
 

@@ -72,7 +72,9 @@ void AddInfo(CLI::App& app, Commands& c) {
 void AddDownload(CLI::App& app, Commands& c) {
     auto* download = app.add_subcommand("download", "Download a firmware file to a controller");
     download->add_option("FILE", c.download.file, "Firmware file")->required();
-    download->add_option("--port", c.download.port, "Serial port, such as /dev/ttyUSB0")
+    download
+        ->add_option("--port", c.download.ports,
+                     "Serial port, such as /dev/ttyUSB0; repeat it to flash several at once")
         ->required();
     AddLineOptions(*download, c.download.line, "");
 }
@@ -128,8 +130,9 @@ CLI::App* AddSimulate(CLI::App& app, Commands& c) {
     simulate->add_option("--reply-delay", o.replyDelayMs, "How late, in ms (default 900)")
         ->transform(number);
     simulate->add_flag("--paced", o.paced, "Run the line at the speed of its settings");
-    simulate->add_option("--flash-write-delay", o.flashWriteDelayUs,
-                         "Microseconds a block takes to store before its reply")
+    simulate
+        ->add_option("--flash-write-delay", o.flashWriteDelayUs,
+                     "Microseconds a block takes to store before its reply")
         ->transform(number);
     simulate->add_option("--flash-out", o.flashOut,
                          "Write the 64 KiB flash here after each download");

@@ -249,6 +249,36 @@ TEST_F(CommandLineTest, PortsListsRunningSimulatorsOnly) {
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.path() + "/quorvale"));
 }
 
+TEST_F(CommandLineTest, GangDownloadFlashesEachPortOnItsOwn) {
+    sim::ControllerConfig good;
+    good.hardwareCode = 7;
+    sim::ControllerConfig wrong;
+    wrong.hardwareCode = 9;
+    sim::SimulatedController first(good);
+    sim::SimulatedController second(wrong);
+    sim::SimulatedController third(good);
+    const std::string a = first.PortPath(), b = second.PortPath(), c = third.PortPath();
+
+    const ProcessResult result =
+        RunQuorvale({"download", Firmware(Sample(512)), "--port", a, "--port", b, "--port", c});
+
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Incorrect hardware code '9' from port '" + b + "'\n");
+    for (const std::string& port : {a, c}) {
+        EXPECT_NE(result.out.find(port + ": Progress 100%  512/512 bytes"), std::string::npos);
+        EXPECT_NE(result.out.find(port + ": Download completed (time taken 0:00)"), std::string::npos);
+    }
+    // The summary: a row per port, in the order given.
+    const std::size_t summary = result.out.find("Port");
+    ASSERT_NE(summary, std::string::npos);
+    const std::string table = result.out.substr(summary);
+    EXPECT_LT(table.find(a + "  0:00   Download completed"), table.find(b + "  0:00   Incorrect hardware code"));
+    EXPECT_LT(table.find(b), table.find(c + "  0:00   Download completed"));
+    EXPECT_TRUE(first.WaitForDownloads(1, 1s));
+    EXPECT_TRUE(third.WaitForDownloads(1, 1s));
+    EXPECT_TRUE(second.Downloads().empty());
+}
+
 TEST_F(CommandLineTest, InterruptStopsTheDownloadAndReleasesThePort) {
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
