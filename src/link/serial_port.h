@@ -53,6 +53,7 @@ private:
     friend void WaitForInput(PortHandle&, std::chrono::milliseconds);
     friend bool StopRequested(const PortHandle&);
     friend int ProbePortOpen(const std::string&);
+    friend int NativeDescriptor(const PortHandle&);
 
     static constexpr std::size_t ReceiveChunk = 512;
 
@@ -99,6 +100,10 @@ void ClosePort(PortHandle& port);
 // with no latency and no wake-ups while the line is quiet.
 void WaitForInput(PortHandle& port, std::chrono::milliseconds limit);
 bool StopRequested(const PortHandle& port);
+
+// The port's file descriptor, for a caller that does its own waiting and reading (a
+// benchmark's reference client); -1 for the invalid handle.
+int NativeDescriptor(const PortHandle& port);
 
 // Whether the named device could be opened as a port right now, without changing its line
 // settings: 0, or the system's error number of the failure (ENOTTY for what is not a

@@ -243,6 +243,10 @@ void WaitForInput(PortHandle& port, milliseconds limit) {
     WaitFor(port.m_fd, port.StopFd(), POLLIN, MillisecondsAtLeastOne(limit));
 }
 
+int NativeDescriptor(const PortHandle& port) {
+    return port.m_fd;
+}
+
 bool StopRequested(const PortHandle& port) {
     return port.m_stop.stop_requested();
 }

@@ -1,0 +1,279 @@
+// Measures the tool against the wire: whole downloads against a paced simulated controller
+// at three rates beside the line's own limit and a plain reference client, the tool's
+// turnaround between blocks, its CPU share and memory, and a gang of eight controllers.
+// Prints a table and rewrites bench/RESULTS.md.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "image/regular_file.h"
+#include "reference_client.h"
+#include "sim/controller.h"
+
+extern char** environ;
+
+namespace quorvale::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+const LineSettings kApplication{9600, 8, NoParity, OneStopBit};
+constexpr std::uint8_t kHardware = 7;
+constexpr int kGangSize = 8;
+
+struct ToolRun {
+    double wall = 0;
+    double cpu = 0;
+    long peakRssKb = 0;
+    int exitCode = -1;
+};
+
+// Runs the command-line tool as its own process, output discarded, and takes the kernel's
+// accounting of it.
+ToolRun RunTool(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    ToolRun run;
+    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        return run;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    run.wall = Seconds(Clock::now() - start).count();
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    };
+    run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.peakRssKb = usage.ru_maxrss;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// What the line itself takes: every character at its bits, plus the two fixed pauses.
+double WireLimit(std::uint32_t rate, std::uint32_t blocks) {
+    const double applicationChar = 10.0 / kApplication.baudRate;
+    const double bootloaderChar = 11.0 / rate;
+    const double bootloaderChars = 20 + (3 + 4) + (4 + 4) + blocks * (262.0 + 5) + 5;
+    return 6 * applicationChar + 0.100 + 0.020 + bootloaderChars * bootloaderChar;
+}
+
+struct Image {
+    std::string path;
+    std::unique_ptr<FirmwareImage> loaded = std::make_unique<FirmwareImage>();
+    std::uint32_t blocks = 0;
+};
+
+// Random data with no erased block, so every block goes over the wire.
+Image MakeImage(const std::string& folder, std::uint32_t rate, std::size_t size) {
+    std::mt19937 random(rate);
+    std::vector<std::uint8_t> data(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        data[i] = static_cast<std::uint8_t>(random());
+    }
+    for (std::size_t block = 0; block < size; block += 256) {
+        data[block] = 0x00;
+    }
+    Image image;
+    image.path = folder + "/bench-" + std::to_string(rate) + ".qvx";
+    const auto file = EncodeFirmwareFile({static_cast<std::uint16_t>(rate), 0, 1, kHardware}, data);
+    WriteFileAtomically(image.path, file);
+    image.loaded->Load(image.path);
+    image.blocks = static_cast<std::uint32_t>(size / 256);
+    return image;
+}
+
+sim::ControllerConfig Controller(bool paced) {
+    sim::ControllerConfig config;
+    config.hardwareCode = kHardware;
+    config.application = kApplication;
+    config.pacedLine = paced;
+    return config;
+}
+
+std::vector<std::string> DownloadCommand(const std::string& file,
+                                         const std::vector<std::string>& ports) {
+    std::vector<std::string> args{QUORVALE_EXE, "download", file};
+    for (const std::string& port : ports) {
+        args.push_back("--port");
+        args.push_back(port);
+    }
+    return args;
+}
+
+double Percentile(std::vector<double> values, double share) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(share * double(values.size() - 1) + 0.5);
+    return values[index];
+}
+
+std::vector<double> Microseconds(const std::vector<std::chrono::nanoseconds>& durations) {
+    std::vector<double> values;
+    for (const auto d : durations) {
+        values.push_back(double(d.count()) / 1000.0);
+    }
+    return values;
+}
+
+std::string Machine() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    std::string model = "unknown processor";
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("model name", 0) == 0) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    }
+    utsname system{};
+    ::uname(&system);
+    return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores, Linux " +
+           system.release;
+}
+
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace
+}  // namespace quorvale::bench
+
+int main(int argc, char** argv) {
+    using namespace quorvale;
+    using namespace quorvale::bench;
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const std::size_t imageSize = quick ? 8192 : 65536;
+    char folderTemplate[] = "/tmp/quorvale-bench-XXXXXX";
+    const std::string folder = ::mkdtemp(folderTemplate);
+    std::ostringstream table;
+    bool allOk = true;
+
+    table << "| measurement | tool | reference client | wire limit | tool efficiency |\n"
+          << "|---|---|---|---|---|\n";
+    double oneAt57600 = 0;
+    double worstCpuShare = 0;
+    long peakRss = 0;
+    for (const std::uint32_t rate : {19200u, 57600u, 65535u}) {
+        const Image image = MakeImage(folder, rate, imageSize);
+        const double limit = WireLimit(rate, image.blocks);
+
+        sim::SimulatedController toolController(Controller(true));
+        const ToolRun tool = RunTool(DownloadCommand(image.path, {toolController.PortPath()}));
+        allOk = allOk && tool.exitCode == 0 && toolController.WaitForDownloads(1, std::chrono::seconds(1));
+
+        sim::SimulatedController referenceController(Controller(true));
+        const auto start = Clock::now();
+        allOk =
+            ReferenceDownload(referenceController.PortPath(), *image.loaded, kApplication) && allOk;
+        const double reference = Seconds(Clock::now() - start).count();
+
+        if (rate == 57600) {
+            oneAt57600 = tool.wall;
+        }
+        worstCpuShare = std::max(worstCpuShare, tool.cpu / tool.wall);
+        peakRss = std::max(peakRss, tool.peakRssKb);
+        table << "| " << imageSize / 1024 << " KiB at " << rate << " baud, 8N2 | "
+              << Fixed(tool.wall, 3) << " s | " << Fixed(reference, 3) << " s | " << Fixed(limit, 3)
+              << " s | " << Fixed(100 * limit / tool.wall, 2) << " % |\n";
+        std::printf("%u baud: tool %.3f s (cpu %.3f s, %ld KiB), reference %.3f s, limit %.3f s\n",
+                    rate, tool.wall, tool.cpu, tool.peakRssKb, reference, limit);
+    }
+
+    // Turnaround: an unpaced line, so that only the programs' own time shows.
+    const Image fast = MakeImage(folder, 57600, imageSize);
+    sim::SimulatedController unpacedTool(Controller(false));
+    RunTool(DownloadCommand(fast.path, {unpacedTool.PortPath()}));
+    const auto toolTurnaround = Microseconds(unpacedTool.BlockTurnarounds());
+    sim::SimulatedController unpacedReference(Controller(false));
+    ReferenceDownload(unpacedReference.PortPath(), *fast.loaded, kApplication);
+    const auto referenceTurnaround = Microseconds(unpacedReference.BlockTurnarounds());
+
+    // A gang of eight paced controllers against one.
+    std::vector<std::unique_ptr<sim::SimulatedController>> gang;
+    std::vector<std::string> ports;
+    for (int i = 0; i < kGangSize; ++i) {
+        gang.push_back(std::make_unique<sim::SimulatedController>(Controller(true)));
+        ports.push_back(gang.back()->PortPath());
+    }
+    const ToolRun gangRun = RunTool(DownloadCommand(fast.path, ports));
+    for (const auto& controller : gang) {
+        allOk = allOk && controller->WaitForDownloads(1, std::chrono::seconds(1));
+    }
+    allOk = allOk && gangRun.exitCode == 0;
+
+    table << "| block turnaround, median | " << Fixed(Percentile(toolTurnaround, 0.5), 1)
+          << " µs | " << Fixed(Percentile(referenceTurnaround, 0.5), 1) << " µs | | |\n"
+          << "| block turnaround, 99th percentile | " << Fixed(Percentile(toolTurnaround, 0.99), 1)
+          << " µs | " << Fixed(Percentile(referenceTurnaround, 0.99), 1) << " µs | | |\n"
+          << "| CPU (user + system) of `quorvale download`, worst share of wall time | "
+          << Fixed(100 * worstCpuShare, 2) << " % | | | |\n"
+          << "| peak resident memory of `quorvale download` | " << Fixed(double(peakRss) / 1024, 1)
+          << " MiB | | | |\n"
+          << "| " << kGangSize << " controllers at once at 57600 baud, against one | "
+          << Fixed(gangRun.wall, 3) << " s (" << Fixed(gangRun.wall / oneAt57600, 3)
+          << " × one) | | | |\n";
+
+    const std::string report = table.str();
+    std::printf("\n%s", report.c_str());
+    if (!quick) {
+        std::ofstream results(QUORVALE_RESULTS);
+        results
+            << "# Benchmark results\n\n"
+            << "Machine: " << Machine() << ".\n\n"
+            << "Command: `scripts/bench.sh` (the `quorvale_bench` program of `bench/`).\n\n"
+            << "Downloads run `quorvale download` as a process of its own against a simulated "
+               "controller "
+               "whose line is paced at the rate and framing in force (8 data bits, no parity, 2 "
+               "stop "
+               "bits: 11 bits a character). The wire limit counts every character that crosses the "
+               "line, both ways, and the two fixed pauses (100 ms after the hand-over request, 20 "
+               "ms "
+               "after the wake sequence). On a pseudo-terminal the driver's output queue is empty "
+               "at "
+               "once, so the hand-over request and the wake sequence cross the line during those "
+               "pauses "
+               "instead of before them: a client can come in up to 18 ms under the limit. The "
+               "reference "
+               "client talks the same protocol with one blocking poll per wait and no retries or "
+               "stop "
+               "checks. Turnaround is timed by the controller on an unpaced line, from the last "
+               "byte of "
+               "a reply to the first byte of the next block's request.\n\n"
+            << report;
+    }
+    std::printf("%s\n", allOk ? "all downloads succeeded" : "SOME DOWNLOADS FAILED");
+    return allOk ? 0 : 1;
+}
