@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -46,6 +47,17 @@ struct ToolRun {
     int exitCode = -1;
 };
 
+long HighWaterMarkKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
 // Runs the command-line tool as its own process, output discarded, and takes the kernel's
 // accounting of it.
 ToolRun RunTool(const std::vector<std::string>& args) {
@@ -65,15 +77,20 @@ ToolRun RunTool(const std::vector<std::string>& args) {
         return run;
     }
     posix_spawn_file_actions_destroy(&actions);
+    // The kernel's maximum resident size of a spawned process starts from the spawning
+    // process's own, so the tool's peak is read from its memory map's high-water mark instead,
+    // while it runs.
     int status = 0;
     rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
+    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+        run.peakRssKb = std::max(run.peakRssKb, HighWaterMarkKb(pid));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     run.wall = Seconds(Clock::now() - start).count();
     const auto seconds = [](const timeval& t) {
         return double(t.tv_sec) + double(t.tv_usec) / 1e6;
     };
     run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    run.peakRssKb = usage.ru_maxrss;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
@@ -192,7 +209,8 @@ int main(int argc, char** argv) {
 
         sim::SimulatedController toolController(Controller(true));
         const ToolRun tool = RunTool(DownloadCommand(image.path, {toolController.PortPath()}));
-        allOk = allOk && tool.exitCode == 0 && toolController.WaitForDownloads(1, std::chrono::seconds(1));
+        allOk = allOk && tool.exitCode == 0 &&
+                toolController.WaitForDownloads(1, std::chrono::seconds(1));
 
         sim::SimulatedController referenceController(Controller(true));
         const auto start = Clock::now();

@@ -2,12 +2,28 @@
 
 namespace quorvale {
 
+FrameReceiver::State FrameReceiver::Take(std::uint8_t byte, ByteBuffer& reply) {
+    reply.Append(byte);
+    const std::size_t length = reply.Length();
+    if (length > MaxFrameLength) {
+        // No command accepts a reply this long, and a noisy line could otherwise keep the
+        // wait alive for ever.
+        return State::Overflow;
+    }
+    if (length < MinFrameLength || length < reply[1] + MinFrameLength) {
+        m_checksum ^= byte;
+        return State::Collecting;
+    }
+    // Past the frame's end every byte is compared with the checksum of the frame's body.
+    return byte == m_checksum ? State::Complete : State::Collecting;
+}
+
 bool TransactFrame(PortHandle& port, const ByteBuffer& request, ByteBuffer& reply) {
     using Clock = std::chrono::steady_clock;
     DrainPort(port);
     WritePort(port, request.Data(), static_cast<std::uint32_t>(request.Length()));
     reply.Clear();
-    std::uint8_t checksum = 0;
+    FrameReceiver receiver;
     auto deadline = Clock::now() + ReplyInactivityLimit;
     while (Clock::now() < deadline && !StopRequested(port)) {
         std::uint8_t byte = 0;
@@ -16,18 +32,14 @@ bool TransactFrame(PortHandle& port, const ByteBuffer& request, ByteBuffer& repl
                          std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
             continue;
         }
-        reply.Append(byte);
-        if (reply.Length() > MaxFrameLength) {
-            // No command accepts a reply this long, and a noisy line could otherwise keep
-            // the wait alive for ever.
-            return false;
-        }
         deadline = Clock::now() + ReplyInactivityLimit;
-        const std::size_t length = reply.Length();
-        if (length < MinFrameLength || length < reply[1] + MinFrameLength) {
-            checksum ^= byte;
-        } else if (byte == checksum) {
-            return true;
+        switch (receiver.Take(byte, reply)) {
+            case FrameReceiver::State::Complete:
+                return true;
+            case FrameReceiver::State::Overflow:
+                return false;
+            case FrameReceiver::State::Collecting:
+                break;
         }
     }
     return false;
