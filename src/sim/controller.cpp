@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 #include "sim/wire.h"
@@ -61,6 +62,7 @@ struct SimulatedController::State {
     unsigned handOvers = 0;
     std::vector<FinishedDownload> downloads;
     std::vector<std::chrono::nanoseconds> turnarounds;
+    std::atomic<bool> disconnect{false};
 
 private:
     void OnByte(const Wire::Arrival& byte);
@@ -103,6 +105,10 @@ void SimulatedController::State::Run(const std::stop_token& stop) {
         ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     }
     while (!stop.stop_requested()) {
+        if (disconnect) {
+            pty.Close();
+            return;
+        }
         const auto wakeAt = wire.NextEvent(Clock::now() + kIdlePoll);
         const auto wait = std::max(wakeAt - Clock::now(), Clock::duration::zero());
         const timespec timeout{0,
@@ -261,6 +267,10 @@ void SimulatedController::State::Reply(std::vector<std::uint8_t> reply, Clock::t
         case ReplyFault::Noise:
             reply.insert(reply.begin(), kNoise.begin(), kNoise.end());
             break;
+        case ReplyFault::WrongEcho:
+            reply[reply.size() - 2] ^= 0x01;
+            reply.back() = XorOf(reply.data(), reply.size() - 1);
+            break;
         case ReplyFault::Delay:
             wire.Send(reply, now + config.replyDelay, true);
             return;
@@ -322,8 +332,8 @@ bool SimulatedController::WaitForDownloads(std::size_t count,
                                       [&] { return m_state->downloads.size() >= count; });
 }
 
-void SimulatedController::SendRaw(const std::vector<std::uint8_t>& bytes) {
-    m_state->pty.Write(bytes.data(), bytes.size());
+void SimulatedController::Disconnect() {
+    m_state->disconnect = true;
 }
 
 }  // namespace quorvale::sim

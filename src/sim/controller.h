@@ -25,6 +25,7 @@ enum class ReplyFault {
     CorruptChecksum,  // its last byte is flipped
     Noise,            // a few stray bytes go out before it
     Delay,            // it goes out after ControllerConfig::replyDelay
+    WrongEcho,        // its last payload byte is changed, its checksum made to match
 };
 
 struct ControllerConfig {
@@ -91,8 +92,9 @@ public:
     // Waits until `count` downloads have finished, at most `limit`; answers whether they have.
     bool WaitForDownloads(std::size_t count, std::chrono::milliseconds limit) const;
 
-    // Sends bytes to the tool outside any exchange, as line noise or a stale reply would.
-    void SendRaw(const std::vector<std::uint8_t>& bytes);
+    // The controller goes away as a pulled-out USB adapter does: its terminal closes, within
+    // a few milliseconds, and it receives and answers nothing more.
+    void Disconnect();
 
 private:
     struct State;

@@ -42,8 +42,15 @@ PseudoTerminal::PseudoTerminal() {
 }
 
 PseudoTerminal::~PseudoTerminal() {
-    ::close(m_slave);
-    ::close(m_master);
+    Close();
+}
+
+void PseudoTerminal::Close() {
+    if (m_master >= 0) {
+        ::close(m_slave);
+        ::close(m_master);
+        m_slave = m_master = -1;
+    }
 }
 
 LineState PseudoTerminal::ReadLineState() const {

@@ -39,6 +39,11 @@ public:
     // Writes every byte to the tool's side (retrying while the terminal's buffer is full).
     void Write(const std::uint8_t* bytes, std::size_t count) const;
 
+    // Closes both sides, as when a USB adapter is pulled out: the tool's descriptor then
+    // reports a hang-up and its reads and writes fail.
+    void Close();
+    bool IsOpen() const { return m_master >= 0; }
+
 private:
     int m_master = -1;
     int m_slave = -1;

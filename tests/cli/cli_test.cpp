@@ -249,6 +249,19 @@ TEST_F(CommandLineTest, PortsListsRunningSimulatorsOnly) {
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.path() + "/quorvale"));
 }
 
+TEST_F(CommandLineTest, ControllerPulledOutMidDownloadEndsWithTheBlockFailure) {
+    // Reply 6 answers the fifth block (0x1400), late; the simulator dies meanwhile.
+    SimulateProcess simulator({"--hardware", "7", "--delay-reply", "6", "--reply-delay", "900"});
+    test::Process download(
+        Quorvale({"download", Firmware(Sample(4096)), "--port", simulator.Port()}));
+    ASSERT_TRUE(download.WaitForOutput("Progress  20%", 5s));
+    simulator.Process().Signal(SIGKILL);
+
+    const ProcessResult result = download.Wait(10s);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Failed to send data block at address 5120\n");
+}
+
 TEST_F(CommandLineTest, GangDownloadFlashesEachPortOnItsOwn) {
     sim::ControllerConfig good;
     good.hardwareCode = 7;
@@ -266,13 +279,15 @@ TEST_F(CommandLineTest, GangDownloadFlashesEachPortOnItsOwn) {
     EXPECT_EQ(result.err, "Incorrect hardware code '9' from port '" + b + "'\n");
     for (const std::string& port : {a, c}) {
         EXPECT_NE(result.out.find(port + ": Progress 100%  512/512 bytes"), std::string::npos);
-        EXPECT_NE(result.out.find(port + ": Download completed (time taken 0:00)"), std::string::npos);
+        EXPECT_NE(result.out.find(port + ": Download completed (time taken 0:00)"),
+                  std::string::npos);
     }
     // The summary: a row per port, in the order given.
     const std::size_t summary = result.out.find("Port");
     ASSERT_NE(summary, std::string::npos);
     const std::string table = result.out.substr(summary);
-    EXPECT_LT(table.find(a + "  0:00   Download completed"), table.find(b + "  0:00   Incorrect hardware code"));
+    EXPECT_LT(table.find(a + "  0:00   Download completed"),
+              table.find(b + "  0:00   Incorrect hardware code"));
     EXPECT_LT(table.find(b), table.find(c + "  0:00   Download completed"));
     EXPECT_TRUE(first.WaitForDownloads(1, 1s));
     EXPECT_TRUE(third.WaitForDownloads(1, 1s));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <numeric>
@@ -406,6 +407,38 @@ TEST_F(DownloadTest, BootloaderPortTakenDuringTheHandOverPause) {
     grabber.join();
     EXPECT_EQ(progress.Recorded(),
               (Events{"Initiating", "Error: Failed to open port '" + sim.PortPath() + "'"}));
+}
+
+// How many of this process's descriptors are open on `path` (a terminal that has gone shows
+// as "<path> (deleted)").
+std::size_t DescriptorsOn(const std::string& path) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        count += target == path || target == path + " (deleted)" ? 1 : 0;
+    }
+    return count;
+}
+
+TEST_F(DownloadTest, PortThatGoesAwayMidDownloadEndsWithTheBlockFailure) {
+    // Reply 6 answers block 5 (address 0x1400); it comes late, and the controller is pulled
+    // out meanwhile.
+    LoadImage(Bytes(16 * 256, 0x21), 0x1000);
+    sim::SimulatedController& sim =
+        StartController({.replyFaults = {{6, sim::ReplyFault::Delay}}, .replyDelay = 900ms});
+    RecordingProgress& progress = MakeProgress();
+    std::uint32_t result = 0;
+    const auto start = Clock::now();
+    std::jthread worker([&] { result = DownloadWorker(&progress); });
+    progress.WaitForEvents(6);
+    sim.Disconnect();
+    worker.join();
+
+    EXPECT_EQ(result, 1u);
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(progress.Recorded().back(), "Error: Failed to send data block at address 5120");
+    EXPECT_EQ(DescriptorsOn(sim.PortPath()), 0u) << "the worker left its port open";
 }
 
 // Stops the worker from another thread once `ready` events were reported and the worker has

@@ -327,6 +327,26 @@ private slots:
         QVERIFY(!dialog->Control(IdOk)->isVisible());
     }
 
+    void controllerPulledOutShowsTheFailure() {
+        sim::ControllerConfig config;
+        config.hardwareCode = 7;
+        config.replyFaults = {{2, sim::ReplyFault::Delay}};
+        config.replyDelay = 900ms;
+        sim::SimulatedController controller(config);
+        const std::string port = controller.PortPath();
+        m_desktop.ports = {{"Simulated controller", port.c_str()}};
+        const auto dialog = OpenDialog(ExampleFile());
+        dialog->OnOK();
+        QTRY_COMPARE(Status(*dialog), QString("Initiating download"));
+        QTRY_COMPARE(Status(*dialog), QString(""));  // Connected: the first block is on its way
+        controller.Disconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(*dialog),
+                                  QString("Failed to send data block at address 4096"), 6000);
+        QVERIFY(!dialog->Control(IdProgressBar)->isVisible());
+        dialog->reject();
+        QVERIFY(!dialog->IsDownloading());
+    }
+
     void cancelStopsTheWorkerAndClosesAtOnce() {
         sim::ControllerConfig config;
         config.hardwareCode = 7;
