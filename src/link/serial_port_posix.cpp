@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "link/serial_port.h"
@@ -56,9 +57,15 @@ int MillisecondsAtLeastOne(milliseconds limit) {
 // An eventfd that becomes readable when the port's stop is requested, so that a wait on the
 // port can include it and end at once.
 struct StopSignal {
-    explicit StopSignal(const std::stop_token& stop)
-        : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), callback(stop, Raise{fd}) {}
-    ~StopSignal() { ::close(fd); }
+    explicit StopSignal(const std::stop_token& stop) : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        callback.emplace(stop, Raise{fd});
+    }
+    ~StopSignal() {
+        // The callback goes first: its destruction waits for a run of it on another thread to
+        // end, and only then may the descriptor it writes to be closed.
+        callback.reset();
+        ::close(fd);
+    }
     StopSignal(const StopSignal&) = delete;
     StopSignal& operator=(const StopSignal&) = delete;
 
@@ -70,7 +77,7 @@ struct StopSignal {
         }
     };
     const int fd;
-    std::stop_callback<Raise> callback;
+    std::optional<std::stop_callback<Raise>> callback;
 };
 
 namespace {
