@@ -3,6 +3,17 @@
 #include "image/regular_file.h"
 
 namespace quorvale {
+namespace {
+
+// A file that is longer now than when it was measured is being written: what was read may be
+// half old, half new.
+bool GrewWhileRead(int fd) {
+    std::uint8_t extra = 0;
+    std::size_t got = 0;
+    return !ReadFully(fd, &extra, 1, got) || got != 0;
+}
+
+}  // namespace
 
 LoadResult FirmwareImage::Load(const std::string& path) {
     off_t size = 0;
@@ -17,7 +28,8 @@ LoadResult FirmwareImage::Load(const std::string& path) {
     }
     const auto fileSize = static_cast<std::size_t>(size);
     std::size_t got = 0;
-    if (!ReadFully(file.get(), m_buffer.data(), fileSize, got) || got != fileSize) {
+    if (!ReadFully(file.get(), m_buffer.data(), fileSize, got) || got != fileSize ||
+        GrewWhileRead(file.get())) {
         return LoadReadFailed;
     }
     return Validate(fileSize);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -102,6 +104,74 @@ TEST_F(CommandLineTest, RejectedFilesShowThePanelsMessage) {
             EXPECT_EQ(result.out, "");
         }
     }
+}
+
+TEST_F(CommandLineTest, OddFirmwarePathsAreAnsweredAtOnce) {
+    const std::string fifo = m_dir.File("fifo.qvx");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string unreadable =
+        m_dir.Write("unreadable.qvx", EncodeFirmwareFile({1, 0, 0, 0}, Sample(256)));
+    ::chmod(unreadable.c_str(), 0);
+    const bool rootReadsAnyway = ::access(unreadable.c_str(), R_OK) == 0;
+    const std::pair<std::string, std::string> rejected[] = {
+        {fifo, "Failed to open file"},
+        {m_dir.path(), "Failed to open file"},
+        {"/dev/zero", "Failed to open file"},
+        {rootReadsAnyway ? m_dir.File("gone.qvx") : unreadable, "Failed to open file"},
+    };
+    for (const auto& [path, message] : rejected) {
+        SCOPED_TRACE(path);
+        const ProcessResult result = test::Run(Quorvale({"info", path}), 5s);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.err, message + "\n'" + path + "'\n");
+    }
+    for (const std::string name : {"with spaces.qvx", "prüfung-ß-固件.qvx"}) {
+        SCOPED_TRACE(name);
+        const std::string path =
+            m_dir.Write(name, EncodeFirmwareFile({19200, 0, 1, 2}, Sample(256)));
+        EXPECT_EQ(RunQuorvale({"info", path}).exitCode, 0);
+    }
+}
+
+TEST_F(CommandLineTest, FileGrowingWhileReadIsNeverTakenHalfWritten) {
+    const Bytes valid = EncodeFirmwareFile({19200, 0, 1, 2}, Sample(4096));
+    const std::string path = m_dir.Write("growing.qvx", valid);
+    std::atomic<bool> writing{true};
+    std::jthread writer([&] {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        while (writing) {
+            out.put('\x5A');
+            out.flush();
+        }
+    });
+    for (int run = 0; run < 10; ++run) {
+        const ProcessResult result = test::Run(Quorvale({"info", path}), 5s);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.err.rfind("File size is incorrect", 0) == 0 ||
+                    result.err.rfind("Failed to load data correctly from file", 0) == 0)
+            << result.err;
+    }
+    writing = false;
+}
+
+TEST_F(CommandLineTest, WhatIsNotASerialPortIsRefusedAndLeftAlone) {
+    const std::string file = Firmware(Sample(256));
+    const Bytes content{1, 2, 3};
+    const std::string regular = m_dir.Write("not-a-port", content);
+    const std::string missing = m_dir.File("ttyGone");
+    const std::pair<std::string, std::string> cases[] = {
+        {regular, "Inappropriate ioctl for device: " + regular + " is not a serial port"},
+        {"/dev/null", "Inappropriate ioctl for device: /dev/null is not a serial port"},
+        {m_dir.path(), "Is a directory"},
+        {missing, "No such file or directory"},
+    };
+    for (const auto& [port, reason] : cases) {
+        SCOPED_TRACE(port);
+        const ProcessResult result = RunQuorvale({"download", file, "--port", port});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "Failed to open application port '" + port + "'\n" + reason + "\n");
+    }
+    EXPECT_EQ(ReadBytes(regular), content);
 }
 
 TEST_F(CommandLineTest, PackRefusesWhatCannotBeAFirmwareFile) {

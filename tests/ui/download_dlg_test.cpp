@@ -1,6 +1,8 @@
 #include "ui/download_dlg.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -183,6 +185,35 @@ private slots:
         }
         const auto dialog = OpenDialog();
         QCOMPARE(ControlOf<QComboBox>(*dialog, control)->currentText(), selected);
+    }
+
+    void oddStoredValuesFallBackToTheFirstItem() {
+        // Written by hand as a damaged or foreign store would be: garbage, empty, very long
+        // and non-text values.
+        const QString file =
+            QSettings(QSettings::NativeFormat, QSettings::UserScope, kVendor, kApplication)
+                .fileName();
+        QDir().mkpath(QFileInfo(file).path());
+        QFile ini(file);
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[SerialPort]\nName=\xff\xfe\x01garbage\nBaud=" + QByteArray(10000, '7') +
+                  "\nDataBits=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x12)\nparity=a, b, c\nStopBits=\n");
+        ini.close();
+
+        const auto dialog = OpenDialog(ExampleFile());
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdPortCombo)->currentIndex(), 0);
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdBaudCombo)->currentText(), QString("110"));
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdDataBitsCombo)->currentText(), QString("6"));
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdParityCombo)->currentText(), QString("None"));
+        QCOMPARE(ControlOf<QComboBox>(*dialog, IdStopBitsCombo)->currentText(), QString("1"));
+
+        // OK writes plain text over whatever was there.
+        m_desktop.ports = {{"Nowhere (/nonexistent/tty)", "/nonexistent/tty"}};
+        const auto again = OpenDialog(ExampleFile());
+        again->OnOK();
+        QCOMPARE(Stored("Baud"), QString("110"));
+        QCOMPARE(Stored("parity"), QString("None"));
+        QTRY_VERIFY(!Status(*again).isEmpty());
     }
 
     void okSavesTheSettingsAsTextAndCapturesCodes() {
