@@ -4,15 +4,9 @@
 # controller's flash now holds the image. Sets up and builds first when needed.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${QUORVALE_BUILD_DIR:-$root/build}"
+source "$(dirname "${BASH_SOURCE[0]}")/build-target.sh"
+build_target quorvale
 quorvale="$build/src/cli/quorvale"
-
-"$root/scripts/setup.sh" >/dev/null
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target quorvale >/dev/null
 
 work="$(mktemp -d)"
 simulator=""

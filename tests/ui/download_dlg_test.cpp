@@ -24,8 +24,8 @@ using namespace std::chrono_literals;
 namespace {
 
 struct PortSpec {
-    const char* friendlyName;
-    const char* portName;
+    std::string friendlyName;
+    std::string portName;
 };
 
 const std::vector<PortSpec> kThreePorts = {
@@ -107,6 +107,19 @@ private:
         return dialog;
     }
 
+    // A simulated controller with the example file's hardware code, offered as the only port,
+    // and a dialog with the example file loaded.
+    struct Rig {
+        std::unique_ptr<sim::SimulatedController> controller;
+        std::unique_ptr<CDownloadDlg> dialog;
+    };
+    Rig RigAgainst(sim::ControllerConfig config) {
+        config.hardwareCode = 7;
+        auto controller = std::make_unique<sim::SimulatedController>(config);
+        m_desktop.ports = {{"Simulated controller", controller->PortPath()}};
+        return {std::move(controller), OpenDialog(ExampleFile())};
+    }
+
     QStringList FileFields(const CDownloadDlg& dialog) {
         QStringList fields;
         for (int id : {IdFileBaudValue, IdHardwareValue, IdStartValue, IdLengthValue}) {
@@ -152,27 +165,18 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("control");
         QTest::addColumn<QString>("selected");
-        QTest::newRow("stored port") << "Name"
-                                     << "COM3" << int(IdPortCombo) << "USB Serial Port (COM3)";
-        QTest::newRow("port in other case")
-            << "Name"
-            << "com3" << int(IdPortCombo) << "Communications Port (COM1)";
-        QTest::newRow("no port stored") << ""
-                                        << "" << int(IdPortCombo) << "Communications Port (COM1)";
-        QTest::newRow("baud absent") << ""
-                                     << "" << int(IdBaudCombo) << "9600";
-        QTest::newRow("baud no item begins with") << "Baud"
-                                                  << "500" << int(IdBaudCombo) << "110";
-        QTest::newRow("baud by prefix") << "Baud"
-                                        << "1152" << int(IdBaudCombo) << "115200";
-        QTest::newRow("data bits 9") << "DataBits"
-                                     << "9" << int(IdDataBitsCombo) << "6";
-        QTest::newRow("parity lower case") << "parity"
-                                           << "even" << int(IdParityCombo) << "Even";
-        QTest::newRow("parity unknown") << "parity"
-                                        << "X" << int(IdParityCombo) << "None";
-        QTest::newRow("stop bits 1.5") << "StopBits"
-                                       << "1.5" << int(IdStopBitsCombo) << "1.5";
+        // clang-format off
+        QTest::newRow("stored port") << QString("Name") << QString("COM3") << int(IdPortCombo) << QString("USB Serial Port (COM3)");
+        QTest::newRow("port in other case") << QString("Name") << QString("com3") << int(IdPortCombo) << QString("Communications Port (COM1)");
+        QTest::newRow("no port stored") << QString("") << QString("") << int(IdPortCombo) << QString("Communications Port (COM1)");
+        QTest::newRow("baud absent") << QString("") << QString("") << int(IdBaudCombo) << QString("9600");
+        QTest::newRow("baud no item begins with") << QString("Baud") << QString("500") << int(IdBaudCombo) << QString("110");
+        QTest::newRow("baud by prefix") << QString("Baud") << QString("1152") << int(IdBaudCombo) << QString("115200");
+        QTest::newRow("data bits 9") << QString("DataBits") << QString("9") << int(IdDataBitsCombo) << QString("6");
+        QTest::newRow("parity lower case") << QString("parity") << QString("even") << int(IdParityCombo) << QString("Even");
+        QTest::newRow("parity unknown") << QString("parity") << QString("X") << int(IdParityCombo) << QString("None");
+        QTest::newRow("stop bits 1.5") << QString("StopBits") << QString("1.5") << int(IdStopBitsCombo) << QString("1.5");
+        // clang-format on
     }
 
     void restoresSettings() {
@@ -315,11 +319,7 @@ private slots:
 
     void downloadsToTheSimulator() {
         sim::ControllerConfig config;
-        config.hardwareCode = 7;
-        sim::SimulatedController controller(config);
-        const std::string port = controller.PortPath();
-        m_desktop.ports = {{"Simulated controller", port.c_str()}};
-        const auto dialog = OpenDialog(ExampleFile());
+        const auto [controller, dialog] = RigAgainst(config);
 
         dialog->OnOK();
 
@@ -337,8 +337,8 @@ private slots:
         QVERIFY(!dialog->Control(IdCancel)->isVisible());
         QVERIFY(!dialog->Control(IdProgressBar)->isVisible());
         QVERIFY(!dialog->Control(IdBaudCombo)->isEnabled());
-        QVERIFY(controller.WaitForDownloads(1, 1000ms));
-        const auto flash = controller.FlashContents();
+        QVERIFY(controller->WaitForDownloads(1, 1000ms));
+        const auto flash = controller->FlashContents();
         for (int i = 0; i < 256; ++i) {
             QCOMPARE(int(flash[4096 + i]), i);
         }
@@ -346,12 +346,8 @@ private slots:
 
     void failureShowsItsTextWithTheBarHidden() {
         sim::ControllerConfig config;
-        config.hardwareCode = 7;
         config.refuseBlockAt = 4096;
-        sim::SimulatedController controller(config);
-        const std::string port = controller.PortPath();
-        m_desktop.ports = {{"Simulated controller", port.c_str()}};
-        const auto dialog = OpenDialog(ExampleFile());
+        const auto [controller, dialog] = RigAgainst(config);
         dialog->OnOK();
         QTRY_COMPARE(Status(*dialog), QString("Failed to send data block at address 4096"));
         QVERIFY(!dialog->Control(IdProgressBar)->isVisible());
@@ -360,17 +356,13 @@ private slots:
 
     void controllerPulledOutShowsTheFailure() {
         sim::ControllerConfig config;
-        config.hardwareCode = 7;
         config.replyFaults = {{2, sim::ReplyFault::Delay}};
         config.replyDelay = 900ms;
-        sim::SimulatedController controller(config);
-        const std::string port = controller.PortPath();
-        m_desktop.ports = {{"Simulated controller", port.c_str()}};
-        const auto dialog = OpenDialog(ExampleFile());
+        const auto [controller, dialog] = RigAgainst(config);
         dialog->OnOK();
         QTRY_COMPARE(Status(*dialog), QString("Initiating download"));
         QTRY_COMPARE(Status(*dialog), QString(""));  // Connected: the first block is on its way
-        controller.Disconnect();
+        controller->Disconnect();
         QTRY_COMPARE_WITH_TIMEOUT(Status(*dialog),
                                   QString("Failed to send data block at address 4096"), 6000);
         QVERIFY(!dialog->Control(IdProgressBar)->isVisible());
@@ -380,13 +372,9 @@ private slots:
 
     void cancelStopsTheWorkerAndClosesAtOnce() {
         sim::ControllerConfig config;
-        config.hardwareCode = 7;
         config.replyFaults = {{0, sim::ReplyFault::Delay}};
         config.replyDelay = 900ms;
-        sim::SimulatedController controller(config);
-        const std::string port = controller.PortPath();
-        m_desktop.ports = {{"Simulated controller", port.c_str()}};
-        const auto dialog = OpenDialog(ExampleFile());
+        const auto [controller, dialog] = RigAgainst(config);
         dialog->OnOK();
         QTRY_COMPARE(Status(*dialog), QString("Initiating download"));
         std::this_thread::sleep_for(300ms);  // into the wait for the delayed reply
