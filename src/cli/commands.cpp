@@ -1,8 +1,5 @@
 #include "cli/commands.h"
 
-#include <grp.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,16 +20,6 @@ constexpr std::uint32_t kPage = 256;
 int Refuse(const std::string& message) {
     std::fprintf(stderr, "quorvale pack: %s\n", message.c_str());
     return ExitUsage;
-}
-
-std::string GroupName(gid_t group) {
-    struct group entry {};
-    struct group* found = nullptr;
-    char buffer[4096];
-    if (::getgrgid_r(group, &entry, buffer, sizeof buffer, &found) == 0 && found) {
-        return found->gr_name;
-    }
-    return std::to_string(group);
 }
 
 }  // namespace
@@ -103,20 +90,6 @@ int RunPorts() {
         std::printf("%s\t%s\n", port->GetPortName().c_str(), port->GetFriendlyName().c_str());
     }
     return ExitSuccess;
-}
-
-std::string ExplainOpenFailure(const std::string& port, int error) {
-    std::string text = std::strerror(error);
-    struct stat info {};
-    if ((error == EACCES || error == EPERM) && ::stat(port.c_str(), &info) == 0) {
-        text += ": the user needs to be in the group '" + GroupName(info.st_gid) +
-                "', which owns " + port + " (log in again after joining it)";
-    } else if (error == EBUSY) {
-        text += ": another program is using the port";
-    } else if (error == ENOTTY) {
-        text += ": " + port + " is not a serial port";
-    }
-    return text;
 }
 
 }  // namespace quorvale::cli

@@ -53,6 +53,7 @@ struct SimulateOptions {
     bool paced = false;
     std::uint32_t flashWriteDelayUs = 0;
     std::string flashOut;
+    std::string wireOut;
 };
 
 int RunInfo(const InfoOptions& options);

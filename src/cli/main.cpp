@@ -102,7 +102,7 @@ void AddPorts(CLI::App& app) {
     app.add_subcommand("ports", "List the serial ports: port name, tab, friendly name");
 }
 
-CLI::App* AddSimulate(CLI::App& app, Commands& c) {
+[[maybe_unused]] CLI::App* AddSimulate(CLI::App& app, Commands& c) {
     auto* simulate = app.add_subcommand(
         "simulate", "Run a simulated controller on a pseudo-terminal until interrupted");
     SimulateOptions& o = c.simulate;
@@ -134,6 +134,9 @@ CLI::App* AddSimulate(CLI::App& app, Commands& c) {
         ->add_option("--flash-write-delay", o.flashWriteDelayUs,
                      "Microseconds a block takes to store before its reply")
         ->transform(number);
+    simulate->add_option(
+        "--wire-out", o.wireOut,
+        "Write every byte received, a line per change of line settings, after each download");
     simulate->add_option("--flash-out", o.flashOut,
                          "Write the 64 KiB flash here after each download");
     return simulate;
@@ -155,7 +158,10 @@ int main(int argc, char** argv) {
     AddDownload(app, c);
     AddPack(app, c);
     AddPorts(app);
+#ifndef _WIN32
+    // The simulated controller lives on a pseudo-terminal: Linux only.
     CLI::App* simulate = AddSimulate(app, c);
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -174,6 +180,7 @@ int main(int argc, char** argv) {
     if (app.got_subcommand("ports")) {
         return RunPorts();
     }
+#ifndef _WIN32
     if (simulate->count("--boot-baud")) {
         c.simulate.bootloaderBaud = c.bootloaderBaud;
     }
@@ -181,4 +188,7 @@ int main(int argc, char** argv) {
         c.simulate.refuseBlockAt = c.refuseBlockAt;
     }
     return RunSimulate(c.simulate);
+#else
+    return ExitUsage;
+#endif
 }

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstdio>
 
 #include "cli/commands.h"
@@ -37,6 +38,23 @@ sim::ControllerConfig ControllerConfigFor(const SimulateOptions& options) {
     return config;
 }
 
+// "<baud> <1|2 stop bits> <hex bytes>", a line each time the line settings changed.
+std::string WireText(const std::vector<sim::WireByte>& received) {
+    std::string text;
+    const sim::LineState* previous = nullptr;
+    for (const sim::WireByte& byte : received) {
+        if (!previous || !(*previous == byte.line)) {
+            text += (previous ? "\n" : "") + std::to_string(byte.line.baudRate) +
+                    (byte.line.twoStopBits ? " 2 " : " 1 ");
+        }
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", byte.value);
+        text += hex;
+        previous = &byte.line;
+    }
+    return text + "\n";
+}
+
 }  // namespace
 
 int RunSimulate(const SimulateOptions& options) {
@@ -53,7 +71,21 @@ int RunSimulate(const SimulateOptions& options) {
             }
         }
     };
-    sim::SimulatedController controller(ControllerConfigFor(options), onFinished);
+    // The controller's own thread calls back, possibly before the constructor has returned.
+    std::atomic<sim::SimulatedController*> running{nullptr};
+    const auto onFinishedAndWire = [&](const sim::FinishedDownload& download,
+                                       const sim::SimulatedController::Flash& flash) {
+        onFinished(download, flash);
+        if (const auto* controller = running.load(); !options.wireOut.empty() && controller) {
+            const std::string text = WireText(controller->Received());
+            const auto bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+            if (const auto failure = WriteFileAtomically(options.wireOut, {bytes, text.size()})) {
+                std::fprintf(stderr, "quorvale simulate: %s\n", failure->c_str());
+            }
+        }
+    };
+    sim::SimulatedController controller(ControllerConfigFor(options), onFinishedAndWire);
+    running = &controller;
     const SimulatorAnnouncement announcement(controller.PortPath());
     std::printf("%s\n", controller.PortPath().c_str());
     std::fflush(stdout);

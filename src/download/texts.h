@@ -48,7 +48,7 @@ inline constexpr char Unexpected[] = "Unexpected problem reading file\n'%s'";
 // serial driver takes.
 namespace SettingLists {
 inline constexpr std::array<const char*, 15> BaudRate = {
-    "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",  "14400",
+    "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",   "14400",
     "19200", "38400", "56000", "57600", "115200", "128000", "256000",
 };
 inline constexpr std::array<const char*, 3> DataBits = {"6", "7", "8"};

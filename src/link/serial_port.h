@@ -40,7 +40,7 @@ public:
     PortHandle(const PortHandle&) = delete;
     PortHandle& operator=(const PortHandle&) = delete;
 
-    bool IsValid() const { return m_fd >= 0; }
+    bool IsValid() const { return m_fd != -1; }
     int OpenError() const { return m_openError; }
 
 private:
@@ -62,7 +62,8 @@ private:
     void Release();
     int StopFd() const;
 
-    int m_fd = -1;
+    // The file descriptor, or on Windows the handle; -1 for neither.
+    std::intptr_t m_fd = -1;
     // The exclusive flag belongs to the terminal, not to this descriptor: only the opener
     // that set it may clear it.
     bool m_exclusive = false;

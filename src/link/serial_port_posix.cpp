@@ -57,7 +57,8 @@ int MillisecondsAtLeastOne(milliseconds limit) {
 // An eventfd that becomes readable when the port's stop is requested, so that a wait on the
 // port can include it and end at once.
 struct StopSignal {
-    explicit StopSignal(const std::stop_token& stop) : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    explicit StopSignal(const std::stop_token& stop)
+        : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
         callback.emplace(stop, Raise{fd});
     }
     ~StopSignal() {

@@ -1,7 +1,9 @@
 #include "ports/discovery.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <functional>
 #include <set>
@@ -280,6 +282,12 @@ TEST(NaturalOrder, NumbersInNamesCountAsNumbers) {
                             "/dev/ttyUSB0", "/dev/ttyUSB1"}));
 }
 
+TEST(SystemDeviceSetup, RunsWithoutError) {
+    const std::unique_ptr<DeviceSetup> setup = MakeSystemDeviceSetup();
+    EXPECT_NO_THROW(DiscoverSerialPorts(*setup));
+}
+
+#ifndef _WIN32
 TEST(SystemDeviceSetup, ListsOnlyDeviceNodesThatExist) {
     const std::unique_ptr<DeviceSetup> setup = MakeSystemDeviceSetup();
     const PortList ports = DiscoverSerialPorts(*setup);
@@ -292,6 +300,7 @@ TEST(SystemDeviceSetup, ListsOnlyDeviceNodesThatExist) {
         EXPECT_NE(port->GetPortName().find("/dev/tty"), std::string::npos);
     }
 }
+#endif
 
 }  // namespace
 }  // namespace quorvale

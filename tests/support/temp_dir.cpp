@@ -1,20 +1,25 @@
 #include "support/temp_dir.h"
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace quorvale::test {
 
 TempDir::TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quorvale-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    // create_directory answers false for a name that is taken, so the first free one is ours.
+    std::random_device random;
+    for (int tries = 0; tries < 100; ++tries) {
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("quorvale-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all);
+            m_path = candidate.string();
+            return;
+        }
     }
-    m_path = pattern;
+    throw std::runtime_error("no temporary folder could be made");
 }
 
 TempDir::~TempDir() {

@@ -1,6 +1,6 @@
-#include "cli/signals.h"
-
 #include <signal.h>
+
+#include "cli/signals.h"
 
 namespace quorvale::cli {
 namespace {

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Builds the core and quorvale.exe for Windows (mingw-w64, static) and tests them under wine:
+# the core's unit tests, then downloads from quorvale.exe through COM5, which the wine prefix
+# maps to the pseudo-terminal of a Linux simulator. No COM name of the prefix is left
+# pointing at a real serial port of the machine.
+set -euo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/build-target.sh"
+build_target quorvale   # the Linux tool: its simulator plays the controllers
+linux_quorvale="$build/src/cli/quorvale"
+windows_build="$root/build-windows"
+
+if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x /usr/lib/wine/wine64 ]; then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get install -y --no-install-recommends g++-mingw-w64-x86-64-posix wine64
+fi
+
+work="$(mktemp -d)"
+simulators=()
+export WINEPREFIX="$work/wine" WINEDEBUG=-all
+wine=/usr/lib/wine/wine64
+cleanup() {
+    for pid in "${simulators[@]}"; do
+        kill -INT "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts `quorvale simulate ARGS...` and answers its terminal in the variable named first.
+start_simulator() {
+    local into="$1" log="$work/sim-$RANDOM.log"
+    shift
+    "$linux_quorvale" simulate "$@" >"$log" &
+    simulators+=($!)
+    for _ in $(seq 100); do
+        [ -s "$log" ] && break
+        sleep 0.05
+    done
+    printf -v "$into" '%s' "$(head -n 1 "$log")"
+}
+
+start_simulator good --hardware 7 --flash-out "$work/flash-windows.bin" --wire-out "$work/wire-windows.txt"
+start_simulator wrong --hardware 9
+
+echo "== wine prefix"
+"$wine" wineboot --init >/dev/null 2>&1
+# Every COM name the probe tries is spoken for, so wine gives the machine's own serial ports
+# names past COM9 that nothing here opens.
+for n in 1 2 3 4 5 6 7 8 9; do
+    case $n in
+        5) target="$good" ;;
+        6) target="$wrong" ;;
+        *) target="/nonexistent/com$n" ;;
+    esac
+    "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$target" /f >/dev/null 2>&1
+done
+# A persistent server keeps wine's mount manager from mapping the devices anew mid-run, so the
+# links made here are the ones every program sees.
+/usr/lib/wine/wineserver -k
+/usr/lib/wine/wineserver -p
+"$wine" cmd /c exit >/dev/null 2>&1 || true
+rm -f "$WINEPREFIX"/dosdevices/com*
+ln -s "$good" "$WINEPREFIX/dosdevices/com5"
+ln -s "$wrong" "$WINEPREFIX/dosdevices/com6"
+if ls -l "$WINEPREFIX"/dosdevices/com? | grep -q '/dev/tty'; then
+    echo "the wine prefix points at a serial port of this machine; stopping" >&2
+    exit 1
+fi
+
+echo "== windows build"
+cmake -S "$root" -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$windows_build"
+exe="$windows_build/src/cli/quorvale.exe"
+if x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | grep -viE 'kernel32|msvcrt|setupapi|advapi32|user32'; then
+    echo "quorvale.exe needs DLLs beyond the system's" >&2
+    exit 1
+fi
+
+echo "== unit tests under wine"
+(cd "$windows_build" && ctest -j2 --output-on-failure)
+
+passes=0
+failures=0
+check() {
+    local what="$1" expected="$2" actual="$3"
+    if [ "$expected" = "$actual" ]; then
+        echo "ok   $what"
+        passes=$((passes + 1))
+    else
+        echo "FAIL $what: expected [$expected], got [$actual]" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+echo "== downloads under wine"
+head -c 3000 /dev/urandom >"$work/raw.bin"
+"$linux_quorvale" pack "$work/raw.bin" "$work/fw.qvx" --baud 19200 --start 0x1000 --hardware 7 --version 3
+windows_file="Z:${work//\//\\}\\fw.qvx"
+
+set +e
+"$wine" "$exe" download "$windows_file" --port COM5 >"$work/out.txt" 2>"$work/err.txt"
+check "download through COM5 succeeds" 0 $?
+for _ in $(seq 100); do [ -s "$work/flash-windows.bin" ] && break; sleep 0.05; done
+cmp -s -n 3000 -i 4096:0 "$work/flash-windows.bin" "$work/raw.bin"
+check "the controller's flash holds the image" 0 $?
+
+start_simulator linux --hardware 7 --wire-out "$work/wire-linux.txt"
+"$linux_quorvale" download "$work/fw.qvx" --port "$linux" >/dev/null 2>&1
+for _ in $(seq 100); do [ -s "$work/wire-linux.txt" ] && break; sleep 0.05; done
+cmp -s "$work/wire-linux.txt" "$work/wire-windows.txt"
+check "the same bytes on the wire as from the Linux build" 0 $?
+
+"$wine" "$exe" download "$windows_file" --port COM6 >/dev/null 2>"$work/err.txt"
+check "a wrong hardware code fails" 1 $?
+check "its text" "Incorrect hardware code '9' from port 'COM6'" "$(head -n 1 "$work/err.txt" | tr -d '\r')"
+
+# Wine gives a COM name to every serial port of the machine, at the lowest free number, so
+# the missing port is one past those: COM11 (through the \\.\ prefix, as from COM10 on).
+"$wine" "$exe" download "$windows_file" --port COM11 >/dev/null 2>"$work/err.txt"
+check "a missing port fails" 1 $?
+check "its text" "Failed to open application port 'COM11'" "$(head -n 1 "$work/err.txt" | tr -d '\r')"
+
+"$wine" "$exe" ports >"$work/ports.txt" 2>&1
+check "ports succeeds" 0 $?
+grep -q "^COM5"$'\t'"COM5"$'\r'"\?$" "$work/ports.txt"
+check "ports lists COM5" 0 $?
+set -e
+
+echo "windows: $passes passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,39 @@
+// Why a port could not be opened, in the words of a POSIX system.
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/commands.h"
+
+namespace quorvale::cli {
+namespace {
+
+std::string GroupName(gid_t group) {
+    struct group entry {};
+    struct group* found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(group, &entry, buffer, sizeof buffer, &found) == 0 && found) {
+        return found->gr_name;
+    }
+    return std::to_string(group);
+}
+
+}  // namespace
+
+std::string ExplainOpenFailure(const std::string& port, int error) {
+    std::string text = std::strerror(error);
+    struct stat info {};
+    if ((error == EACCES || error == EPERM) && ::stat(port.c_str(), &info) == 0) {
+        text += ": the user needs to be in the group '" + GroupName(info.st_gid) +
+                "', which owns " + port + " (log in again after joining it)";
+    } else if (error == EBUSY) {
+        text += ": another program is using the port";
+    } else if (error == ENOTTY) {
+        text += ": " + port + " is not a serial port";
+    }
+    return text;
+}
+
+}  // namespace quorvale::cli

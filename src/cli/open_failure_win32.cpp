@@ -1,0 +1,16 @@
+// Why a port could not be opened, on Windows.
+#include <cerrno>
+#include <cstring>
+
+#include "cli/commands.h"
+
+namespace quorvale::cli {
+
+std::string ExplainOpenFailure(const std::string& port, int error) {
+    if (error == EBUSY) {
+        return "Access denied: another program is using " + port;
+    }
+    return std::strerror(error);
+}
+
+}  // namespace quorvale::cli

@@ -1,0 +1,185 @@
+// The serial port on Win32: CreateFileA, the DCB and the time-outs, synchronous reads and
+// writes. With ReadIntervalTimeout = MAXDWORD a read returns at once with what has arrived.
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+#include <utility>
+
+#include "link/serial_port.h"
+
+namespace quorvale {
+
+// Win32 waits are short sleeps that look at the stop request in between; nothing to signal.
+struct StopSignal {};
+
+namespace {
+
+using std::chrono::milliseconds;
+
+HANDLE AsHandle(std::intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
+
+// COM10 and up can only be opened through the device namespace; the port keeps its name.
+std::string DevicePath(const std::string& name) {
+    const bool comPort =
+        name.size() > 3 && _strnicmp(name.c_str(), "COM", 3) == 0 &&
+        std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return comPort && name.size() > 4 ? "\\\\.\\" + name : name;
+}
+
+int ErrnoFor(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+            return EBUSY;  // a COM port held by another program
+        case ERROR_SHARING_VIOLATION:
+            return EBUSY;
+        default:
+            return EIO;
+    }
+}
+
+// Changes only what the line settings name, leaving the driver's other values as read.
+void ApplyLineSettings(HANDLE port, const LineSettings& settings) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port, &dcb);
+    dcb.BaudRate = settings.baudRate;
+    dcb.ByteSize = settings.dataBits;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = FALSE;
+    SetCommState(port, &dcb);
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(port, &timeouts);
+}
+
+}  // namespace
+
+PortHandle::PortHandle() = default;
+
+PortHandle::~PortHandle() {
+    Release();
+}
+
+PortHandle::PortHandle(PortHandle&& other) noexcept {
+    *this = std::move(other);
+}
+
+PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_openError = other.m_openError;
+        m_baudRate = other.m_baudRate;
+        m_stop = std::move(other.m_stop);
+        std::copy(other.m_received + other.m_receivedPos, other.m_received + other.m_receivedEnd,
+                  m_received);
+        m_receivedEnd = other.m_receivedEnd - other.m_receivedPos;
+        m_receivedPos = 0;
+        other.m_receivedPos = other.m_receivedEnd = 0;
+    }
+    return *this;
+}
+
+int PortHandle::StopFd() const {
+    return -1;
+}
+
+void PortHandle::Release() {
+    if (m_fd != -1) {
+        CloseHandle(AsHandle(m_fd));
+        m_fd = -1;
+    }
+    m_receivedPos = m_receivedEnd = 0;
+}
+
+int PortHandle::Acquire(const std::string& name) {
+    const HANDLE port = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        return ErrnoFor(GetLastError());
+    }
+    m_fd = reinterpret_cast<std::intptr_t>(port);
+    return 0;
+}
+
+PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop) {
+    PortHandle port;
+    port.m_openError = port.Acquire(name);
+    if (port.IsValid()) {
+        ApplyLineSettings(AsHandle(port.m_fd), settings);
+        port.m_baudRate = settings.baudRate;
+        port.m_stop = std::move(stop);
+    }
+    return port;
+}
+
+int ProbePortOpen(const std::string& name) {
+    PortHandle probe;
+    return probe.Acquire(name);
+}
+
+bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
+    if (StopRequested(port)) {
+        return false;
+    }
+    DWORD written = 0;
+    return WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE;
+}
+
+bool ReadPortByte(PortHandle& port, std::uint8_t& out) {
+    if (port.m_receivedPos == port.m_receivedEnd) {
+        DWORD got = 0;
+        ReadFile(AsHandle(port.m_fd), port.m_received, PortHandle::ReceiveChunk, &got, nullptr);
+        if (got == 0) {
+            return false;
+        }
+        port.m_receivedPos = 0;
+        port.m_receivedEnd = got;
+    }
+    out = port.m_received[port.m_receivedPos++];
+    return true;
+}
+
+void DrainPort(PortHandle& port) {
+    std::uint8_t discarded = 0;
+    while (ReadPortByte(port, discarded)) {
+    }
+}
+
+void FlushPort(PortHandle& port) {
+    FlushFileBuffers(AsHandle(port.m_fd));
+}
+
+void ClosePort(PortHandle& port) {
+    port.Release();
+}
+
+void WaitForInput(PortHandle& port, milliseconds limit) {
+    // Reads never wait here, so the wait is a short sleep that keeps the stop request in view.
+    if (port.m_receivedPos == port.m_receivedEnd && !StopRequested(port)) {
+        std::this_thread::sleep_for(std::min(limit, milliseconds(1)));
+    }
+}
+
+int NativeDescriptor(const PortHandle&) {
+    return -1;
+}
+
+bool StopRequested(const PortHandle& port) {
+    return port.m_stop.stop_requested();
+}
+
+}  // namespace quorvale

@@ -1,0 +1,8 @@
+// Simulated controllers run on Linux only; on Windows there are none to offer.
+#include "ports/simulated_ports.h"
+
+namespace quorvale {
+
+void AppendSimulatedControllers(PortList&, const std::string&) {}
+
+}  // namespace quorvale
