@@ -1,7 +1,9 @@
 // The device-setup layer on Windows: SetupAPI's "ports" class, its present interfaces, their
 // detail and friendly names, each with the two-call size queries SetupAPI expects.
-#include <setupapi.h>
+// clang-format off
 #include <windows.h>
+#include <setupapi.h>  // needs windows.h before it
+// clang-format on
 
 #include <map>
 #include <memory>
