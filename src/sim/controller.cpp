@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "link/byte_buffer.h"
 #include "sim/wire.h"
 
 namespace quorvale::sim {
@@ -29,13 +30,6 @@ constexpr std::array<std::uint8_t, 3> kNoise{0x55, 0xAA, 0x13};
 constexpr auto kFrameGapReset = 500ms;
 constexpr auto kIdlePoll = 5ms;
 
-std::uint8_t XorOf(const std::uint8_t* bytes, std::size_t count) {
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        sum ^= bytes[i];
-    }
-    return sum;
-}
 
 bool HasTwoStopBits(std::uint8_t stopBitsCode) {
     return stopBitsCode != OneStopBit;
