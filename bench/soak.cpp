@@ -74,7 +74,7 @@ Scenario MakeScenario(std::mt19937& random) {
         }
     }
     s.controller.hardwareCode = random() % 40 == 0 ? 8 : 7;  // now and then the wrong board
-    s.controller.silent = random() % 60 == 0;                 // or one whose bootloader is dead
+    s.controller.silent = random() % 60 == 0;                // or one whose bootloader is dead
     s.controller.application = kApplication;
     s.controller.replyDelay = std::chrono::milliseconds(100 + random() % 801);
     constexpr sim::ReplyFault kFaults[] = {sim::ReplyFault::Drop, sim::ReplyFault::Delay,
@@ -109,7 +109,8 @@ std::vector<std::pair<std::string, std::string>> ExpectedFailures(const std::str
     };
     // A reply garbled into another valid frame can carry any code.
     for (unsigned code = 0; code < 256; ++code) {
-        texts.push_back({"F4", FormatText(DownloadMessages::IncorrectHardwareCode, code, port.c_str())});
+        texts.push_back(
+            {"F4", FormatText(DownloadMessages::IncorrectHardwareCode, code, port.c_str())});
     }
     for (std::size_t offset = 0; offset < s.data.size(); offset += 256) {
         texts.push_back({"F6", FormatText(DownloadMessages::FailedToSendDataBlock,

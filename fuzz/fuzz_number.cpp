@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::uint32_t bound = 65535;
     const auto value = quorvale::cli::ParseNumber(text, bound);
-    if (value && (*value > bound || quorvale::cli::ParseNumber(std::to_string(*value), bound) != value)) {
+    if (value &&
+        (*value > bound || quorvale::cli::ParseNumber(std::to_string(*value), bound) != value)) {
         std::abort();
     }
     const auto wide = quorvale::cli::ParseNumber(text);
