@@ -35,7 +35,7 @@ enum class ControlKind {
 };
 
 // One control of the dialog template. Positions are in dialog units.
-struct ControlSpec {
+struct TemplateControl {
     int id;
     ControlKind kind;
     const char* text;
@@ -51,7 +51,7 @@ inline constexpr int DialogHeightUnits = 113;
 
 using K = ControlKind;
 // In template order, which is also the tab order.
-inline constexpr std::array<ControlSpec, 26> DialogTemplate = {{
+inline constexpr std::array<TemplateControl, 26> DialogTemplate = {{
     {IdNone, K::Label, "Firmware file", 8, 8, 48, 12, false, false, false},
     {IdFileEdit, K::ReadOnlyEdit, "", 60, 8, 236, 12, false, true, false},
     {IdBrowseButton, K::PushButton, "Browse", 300, 8, 44, 12, false, true, false},

@@ -83,7 +83,7 @@ public:
             metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
         m_baseX = (letters / 26 + 1) / 2;
         m_baseY = metrics.height();
-        for (const ControlSpec& c : DialogTemplate) {
+        for (const TemplateControl& c : DialogTemplate) {
             if (c.kind == ControlKind::Label) {
                 const int needed = metrics.horizontalAdvance(QString::fromUtf8(c.text)) + 2;
                 m_baseX = std::max(m_baseX, (needed * 4 + c.width - 1) / c.width);
@@ -92,7 +92,7 @@ public:
     }
     int X(int units) const { return units * m_baseX / 4; }
     int Y(int units) const { return units * m_baseY / 8; }
-    QRect Rect(const ControlSpec& c) const {
+    QRect Rect(const TemplateControl& c) const {
         // A drop-down list's template height includes its open list; closed it is one line.
         const int height = c.kind == ControlKind::DropDownList ? 12 : c.height;
         return QRect(X(c.x), Y(c.y), X(c.width), Y(height));
@@ -103,9 +103,9 @@ private:
     int m_baseY = 0;
 };
 
-QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+QWidget* MakeControl(const TemplateControl& entry, QWidget* parent) {
+    const QString text = QString::fromUtf8(entry.text);
+    switch (entry.kind) {
         case ControlKind::Label: {
             auto* label = new QLabel(text, parent);
             label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -114,7 +114,7 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
         case ControlKind::ReadOnlyEdit: {
             auto* edit = new QLineEdit(text, parent);
             edit->setReadOnly(true);
-            if (spec.centred) {
+            if (entry.centred) {
                 edit->setAlignment(Qt::AlignCenter);
             }
             return edit;
@@ -268,11 +268,11 @@ void CDownloadDlg::CreateControls() {
     setWindowTitle(DialogCaption);
     const DialogUnits units(font());
     QWidget* previousTabStop = nullptr;
-    for (const ControlSpec& spec : DialogTemplate) {
-        QWidget* control = MakeControl(spec, this);
-        control->setGeometry(units.Rect(spec));
-        control->setVisible(!spec.hidden);
-        if (spec.tabStop) {
+    for (const TemplateControl& entry : DialogTemplate) {
+        QWidget* control = MakeControl(entry, this);
+        control->setGeometry(units.Rect(entry));
+        control->setVisible(!entry.hidden);
+        if (entry.tabStop) {
             control->setFocusPolicy(Qt::StrongFocus);
             if (previousTabStop) {
                 setTabOrder(previousTabStop, control);
@@ -281,8 +281,8 @@ void CDownloadDlg::CreateControls() {
         } else {
             control->setFocusPolicy(Qt::NoFocus);
         }
-        if (spec.id != IdNone) {
-            m_controls[spec.id] = control;
+        if (entry.id != IdNone) {
+            m_controls[entry.id] = control;
         }
     }
     // The group box is listed after the controls it frames; it must not cover them.

@@ -23,12 +23,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct PortSpec {
+struct FakePort {
     std::string friendlyName;
     std::string portName;
 };
 
-const std::vector<PortSpec> kThreePorts = {
+const std::vector<FakePort> kThreePorts = {
     {"Communications Port (COM1)", "COM1"},
     {"USB Serial Port (COM3)", "COM3"},
     {"USB Serial Port (COM5)", "COM5"},
@@ -39,7 +39,7 @@ const std::vector<PortSpec> kThreePorts = {
 struct FakeDesktop {
     QStringList messages;
     QString nextFileChoice;
-    std::vector<PortSpec> ports = kThreePorts;
+    std::vector<FakePort> ports = kThreePorts;
     std::string failure;  // discovery raises this when set
 
     DialogServices Services() {
@@ -50,7 +50,7 @@ struct FakeDesktop {
                         throw std::runtime_error(failure);
                     }
                     PortList list;
-                    for (const PortSpec& port : ports) {
+                    for (const FakePort& port : ports) {
                         list.push_back(std::make_unique<SerialPort>(
                             port.friendlyName, port.portName, port.portName, true));
                     }
