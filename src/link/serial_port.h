@@ -9,6 +9,10 @@
 namespace quorvale {
 
 struct StopSignal;
+// Each backend defines what its stop signal is and how it goes.
+struct StopSignalDeleter {
+    void operator()(StopSignal* signal) const;
+};
 
 // Parity codes and stop-bit codes as the serial driver numbers them; the dialog's list
 // indices are passed through unchanged.
@@ -61,6 +65,8 @@ private:
     int Acquire(const std::string& name);
     void Release();
     int StopFd() const;
+    // Fills the receive buffer with what has arrived, without waiting; answers how much.
+    std::size_t ReadAvailable();
 
     // The file descriptor, or on Windows the handle; -1 for neither.
     std::intptr_t m_fd = -1;
@@ -71,7 +77,7 @@ private:
     std::uint32_t m_baudRate = 0;
     std::stop_token m_stop;
     // Wakes the port's waits the moment a stop is requested.
-    std::unique_ptr<StopSignal> m_stopSignal;
+    std::unique_ptr<StopSignal, StopSignalDeleter> m_stopSignal;
     // Bytes already taken from the driver but not yet handed out, so a whole reply costs one
     // system call instead of one per byte.
     std::uint8_t m_received[ReceiveChunk] = {};

@@ -98,6 +98,10 @@ int WaitFor(int fd, int stopFd, short events, int timeoutMs) {
 
 }  // namespace
 
+void StopSignalDeleter::operator()(StopSignal* signal) const {
+    delete signal;
+}
+
 int PortHandle::StopFd() const {
     return m_stopSignal ? m_stopSignal->fd : -1;
 }
@@ -106,28 +110,6 @@ PortHandle::PortHandle() = default;
 
 PortHandle::~PortHandle() {
     Release();
-}
-
-PortHandle::PortHandle(PortHandle&& other) noexcept {
-    *this = std::move(other);
-}
-
-PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
-    if (this != &other) {
-        Release();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_exclusive = std::exchange(other.m_exclusive, false);
-        m_openError = other.m_openError;
-        m_baudRate = other.m_baudRate;
-        m_stop = std::move(other.m_stop);
-        m_stopSignal = std::move(other.m_stopSignal);
-        std::copy(other.m_received + other.m_receivedPos, other.m_received + other.m_receivedEnd,
-                  m_received);
-        m_receivedEnd = other.m_receivedEnd - other.m_receivedPos;
-        m_receivedPos = 0;
-        other.m_receivedPos = other.m_receivedEnd = 0;
-    }
-    return *this;
 }
 
 void PortHandle::Release() {
@@ -172,16 +154,11 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
         SetModemLinesInactive(port.m_fd);
         port.m_baudRate = settings.baudRate;
         if (stop.stop_possible()) {
-            port.m_stopSignal = std::make_unique<StopSignal>(stop);
+            port.m_stopSignal.reset(new StopSignal(stop));
         }
         port.m_stop = std::move(stop);
     }
     return port;
-}
-
-int ProbePortOpen(const std::string& name) {
-    PortHandle probe;
-    return probe.Acquire(name);
 }
 
 bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
@@ -202,23 +179,9 @@ bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count)
     return true;
 }
 
-bool ReadPortByte(PortHandle& port, std::uint8_t& out) {
-    if (port.m_receivedPos == port.m_receivedEnd) {
-        const ssize_t got = ::read(port.m_fd, port.m_received, PortHandle::ReceiveChunk);
-        if (got <= 0) {
-            return false;
-        }
-        port.m_receivedPos = 0;
-        port.m_receivedEnd = static_cast<std::size_t>(got);
-    }
-    out = port.m_received[port.m_receivedPos++];
-    return true;
-}
-
-void DrainPort(PortHandle& port) {
-    std::uint8_t discarded = 0;
-    while (ReadPortByte(port, discarded)) {
-    }
+std::size_t PortHandle::ReadAvailable() {
+    const ssize_t got = ::read(static_cast<int>(m_fd), m_received, ReceiveChunk);
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
 void FlushPort(PortHandle& port) {
@@ -240,10 +203,6 @@ void FlushPort(PortHandle& port) {
     }
 }
 
-void ClosePort(PortHandle& port) {
-    port.Release();
-}
-
 void WaitForInput(PortHandle& port, milliseconds limit) {
     if (port.m_receivedPos != port.m_receivedEnd || StopRequested(port)) {
         return;
@@ -253,10 +212,6 @@ void WaitForInput(PortHandle& port, milliseconds limit) {
 
 int NativeDescriptor(const PortHandle& port) {
     return port.m_fd;
-}
-
-bool StopRequested(const PortHandle& port) {
-    return port.m_stop.stop_requested();
 }
 
 }  // namespace quorvale

@@ -73,24 +73,8 @@ PortHandle::~PortHandle() {
     Release();
 }
 
-PortHandle::PortHandle(PortHandle&& other) noexcept {
-    *this = std::move(other);
-}
-
-PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
-    if (this != &other) {
-        Release();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_openError = other.m_openError;
-        m_baudRate = other.m_baudRate;
-        m_stop = std::move(other.m_stop);
-        std::copy(other.m_received + other.m_receivedPos, other.m_received + other.m_receivedEnd,
-                  m_received);
-        m_receivedEnd = other.m_receivedEnd - other.m_receivedPos;
-        m_receivedPos = 0;
-        other.m_receivedPos = other.m_receivedEnd = 0;
-    }
-    return *this;
+void StopSignalDeleter::operator()(StopSignal* signal) const {
+    delete signal;
 }
 
 int PortHandle::StopFd() const {
@@ -126,11 +110,6 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
     return port;
 }
 
-int ProbePortOpen(const std::string& name) {
-    PortHandle probe;
-    return probe.Acquire(name);
-}
-
 bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
     if (StopRequested(port)) {
         return false;
@@ -139,32 +118,16 @@ bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count)
     return WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE;
 }
 
-bool ReadPortByte(PortHandle& port, std::uint8_t& out) {
-    if (port.m_receivedPos == port.m_receivedEnd) {
-        DWORD got = 0;
-        ReadFile(AsHandle(port.m_fd), port.m_received, PortHandle::ReceiveChunk, &got, nullptr);
-        if (got == 0) {
-            return false;
-        }
-        port.m_receivedPos = 0;
-        port.m_receivedEnd = got;
-    }
-    out = port.m_received[port.m_receivedPos++];
-    return true;
-}
-
-void DrainPort(PortHandle& port) {
-    std::uint8_t discarded = 0;
-    while (ReadPortByte(port, discarded)) {
-    }
+std::size_t PortHandle::ReadAvailable() {
+    DWORD got = 0;
+    // With ReadIntervalTimeout = MAXDWORD the read answers at once; its own result is not
+    // looked at, only how many bytes came.
+    ReadFile(AsHandle(m_fd), m_received, ReceiveChunk, &got, nullptr);
+    return got;
 }
 
 void FlushPort(PortHandle& port) {
     FlushFileBuffers(AsHandle(port.m_fd));
-}
-
-void ClosePort(PortHandle& port) {
-    port.Release();
 }
 
 void WaitForInput(PortHandle& port, milliseconds limit) {
@@ -176,10 +139,6 @@ void WaitForInput(PortHandle& port, milliseconds limit) {
 
 int NativeDescriptor(const PortHandle&) {
     return -1;
-}
-
-bool StopRequested(const PortHandle& port) {
-    return port.m_stop.stop_requested();
 }
 
 }  // namespace quorvale

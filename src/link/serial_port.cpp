@@ -1,0 +1,62 @@
+// What both serial backends share: moving a handle, the receive buffer, closing.
+#include "link/serial_port.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quorvale {
+
+PortHandle::PortHandle(PortHandle&& other) noexcept {
+    *this = std::move(other);
+}
+
+PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_exclusive = std::exchange(other.m_exclusive, false);
+        m_openError = other.m_openError;
+        m_baudRate = other.m_baudRate;
+        m_stop = std::move(other.m_stop);
+        m_stopSignal = std::move(other.m_stopSignal);
+        std::copy(other.m_received + other.m_receivedPos, other.m_received + other.m_receivedEnd,
+                  m_received);
+        m_receivedEnd = other.m_receivedEnd - other.m_receivedPos;
+        m_receivedPos = 0;
+        other.m_receivedPos = other.m_receivedEnd = 0;
+    }
+    return *this;
+}
+
+bool ReadPortByte(PortHandle& port, std::uint8_t& out) {
+    if (port.m_receivedPos == port.m_receivedEnd) {
+        port.m_receivedPos = 0;
+        port.m_receivedEnd = port.ReadAvailable();
+        if (port.m_receivedEnd == 0) {
+            return false;
+        }
+    }
+    out = port.m_received[port.m_receivedPos++];
+    return true;
+}
+
+void DrainPort(PortHandle& port) {
+    std::uint8_t discarded = 0;
+    while (ReadPortByte(port, discarded)) {
+    }
+}
+
+void ClosePort(PortHandle& port) {
+    port.Release();
+}
+
+int ProbePortOpen(const std::string& name) {
+    PortHandle probe;
+    return probe.Acquire(name);
+}
+
+bool StopRequested(const PortHandle& port) {
+    return port.m_stop.stop_requested();
+}
+
+}  // namespace quorvale
