@@ -1,6 +1,8 @@
 // What reads and writes whole files the same way on every system.
 #include "image/regular_file.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -12,6 +14,24 @@ std::string SystemError(const std::string& what, int error) {
 }
 
 }  // namespace
+
+bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got) {
+    got = 0;
+    while (got < count) {
+        const ssize_t n = ::read(fd, into + got, count - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t limit,
                                                        std::string& error) {

@@ -68,24 +68,6 @@ int OpenRegularFile(const std::string& path, off_t& size) {
     return fd;
 }
 
-bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got) {
-    got = 0;
-    while (got < count) {
-        const ssize_t n = ::read(fd, into + got, count - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::optional<std::string> WriteFileAtomically(const std::string& path,
                                                std::span<const std::uint8_t> bytes) {
     std::string temporary = path + ".XXXXXX";

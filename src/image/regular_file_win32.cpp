@@ -61,22 +61,6 @@ int OpenRegularFile(const std::string& path, off_t& size) {
     return fd;
 }
 
-bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got) {
-    got = 0;
-    while (got < count) {
-        const int n = ::_read(fd, into + got,
-                              static_cast<unsigned>(std::min<std::size_t>(count - got, 1 << 20)));
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::optional<std::string> WriteFileAtomically(const std::string& path,
                                                std::span<const std::uint8_t> bytes) {
     const std::string temporary = path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
