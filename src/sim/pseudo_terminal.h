@@ -42,7 +42,6 @@ public:
     // Closes both sides, as when a USB adapter is pulled out: the tool's descriptor then
     // reports a hang-up and its reads and writes fail.
     void Close();
-    bool IsOpen() const { return m_master >= 0; }
 
 private:
     int m_master = -1;
