@@ -24,12 +24,20 @@ int Refuse(const std::string& message) {
 
 }  // namespace
 
-int RunInfo(const InfoOptions& options) {
+std::unique_ptr<FirmwareImage> LoadFirmwareOrSayWhy(const std::string& file) {
     // The image buffer is 64 KiB: too large for a thread's stack to be a good place.
-    const auto image = std::make_unique<FirmwareImage>();
-    const LoadResult result = image->Load(options.file);
+    auto image = std::make_unique<FirmwareImage>();
+    const LoadResult result = image->Load(file);
     if (result != LoadOk) {
-        std::fprintf(stderr, "%s\n", LoadResultMessage(result, options.file).c_str());
+        std::fprintf(stderr, "%s\n", LoadResultMessage(result, file).c_str());
+        return nullptr;
+    }
+    return image;
+}
+
+int RunInfo(const InfoOptions& options) {
+    const auto image = LoadFirmwareOrSayWhy(options.file);
+    if (!image) {
         return ExitUsage;
     }
     std::printf("Baud rate: %u\nHardware: %u\nStart: %u\nLength: %u\nVersion: %u\n",

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "image/firmware_image.h"
 #include "link/serial_port.h"
 
 namespace quorvale::cli {
@@ -61,6 +63,10 @@ int RunDownload(const DownloadOptions& options);
 int RunPack(const PackOptions& options);
 int RunSimulate(const SimulateOptions& options);
 int RunPorts();
+
+// Loads a firmware file as the dialog's file panel does; on a rejection writes the panel's
+// message to stderr and answers nothing.
+std::unique_ptr<FirmwareImage> LoadFirmwareOrSayWhy(const std::string& file);
 
 // Why a port could not be opened, for the line under the failure text: the system's own
 // words, and for a permission problem the group the user needs to be in.

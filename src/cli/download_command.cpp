@@ -185,10 +185,8 @@ void PrintSummary(const DownloadOptions& options,
 }  // namespace
 
 int RunDownload(const DownloadOptions& options) {
-    const auto image = std::make_unique<FirmwareImage>();
-    const LoadResult loaded = image->Load(options.file);
-    if (loaded != LoadOk) {
-        std::fprintf(stderr, "%s\n", LoadResultMessage(loaded, options.file).c_str());
+    const auto image = LoadFirmwareOrSayWhy(options.file);
+    if (!image) {
         return ExitUsage;
     }
 
