@@ -7,7 +7,8 @@ build="${QUORVALE_BUILD_DIR:-$root/build}"
 build_target() {
     "$root/scripts/setup.sh" >/dev/null
     if [ ! -f "$build/build.ninja" ]; then
-        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DQUORVALE_WERROR=ON >/dev/null
     fi
     cmake --build "$build" --target "$@" >/dev/null
 }

@@ -73,7 +73,7 @@ fi
 
 echo "== windows build"
 cmake -S "$root" -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DQUORVALE_WERROR=ON >/dev/null
 cmake --build "$windows_build"
 exe="$windows_build/src/cli/quorvale.exe"
 if x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | grep -viE 'kernel32|msvcrt|setupapi|advapi32|user32'; then

@@ -3,13 +3,18 @@
 #   scripts/test.sh                              the ordinary build
 #   scripts/test.sh --sanitize address,undefined the same suite under those sanitizers
 #   scripts/test.sh --sanitize thread            ... or under the thread sanitizer
+#   scripts/test.sh --release                    the suite on a plain Release build (-O3)
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QUORVALE_BUILD_DIR:-$root/build}"
 flags=()
 sanitize=""
-if [ "${1:-}" = "--sanitize" ]; then
+build_type=RelWithDebInfo
+if [ "${1:-}" = "--release" ]; then
+    build="$root/build-release"
+    build_type=Release
+elif [ "${1:-}" = "--sanitize" ]; then
     sanitize="${2:?--sanitize takes address,undefined or thread}"
     build="$root/build-${sanitize//,/-}"
     flags=(-DCMAKE_CXX_FLAGS="-fsanitize=$sanitize -fno-sanitize-recover=all -fno-omit-frame-pointer"
@@ -22,8 +27,9 @@ fi
 
 "$root/scripts/setup.sh"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DQUORVALE_WERROR=ON \
+    "${flags[@]}"
 cmake --build "$build"
 cd "$build"
-echo "== tests${sanitize:+ under the $sanitize sanitizer}"
+echo "== tests (${build_type}${sanitize:+, under the $sanitize sanitizer})"
 ctest -j2 --output-on-failure

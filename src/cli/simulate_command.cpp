@@ -44,8 +44,11 @@ std::string WireText(const std::vector<sim::WireByte>& received) {
     const sim::LineState* previous = nullptr;
     for (const sim::WireByte& byte : received) {
         if (!previous || !(*previous == byte.line)) {
-            text += (previous ? "\n" : "") + std::to_string(byte.line.baudRate) +
-                    (byte.line.twoStopBits ? " 2 " : " 1 ");
+            if (previous) {
+                text += '\n';
+            }
+            text += std::to_string(byte.line.baudRate);
+            text += byte.line.twoStopBits ? " 2 " : " 1 ";
         }
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02x", byte.value);
