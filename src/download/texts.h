@@ -14,6 +14,9 @@ inline constexpr char FailedToOpenPort[] = "Failed to open port '%s'";
 inline constexpr char IncorrectHardwareCode[] = "Incorrect hardware code '%u' from port '%s'";
 inline constexpr char FailedToSetVersionNumber[] = "Failed to set version number '%u' on port '%s'";
 inline constexpr char FailedToSendDataBlock[] = "Failed to send data block at address %u";
+// The finish frame could not be handed to the port (the controller went away after its last
+// block): the bootloader never learnt that the download is complete.
+inline constexpr char FailedToFinishDownload[] = "Failed to finish download on port '%s'";
 }  // namespace DownloadMessages
 
 // What the status line shows for the download's phases.

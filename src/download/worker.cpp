@@ -54,7 +54,7 @@ private:
     bool HandOverToBootloader();
     bool OpenBootloaderLink();
     bool SendImage();
-    void Finish();
+    bool Finish();
 
     LineSettings ReadApplicationSettings() const;
     bool Pause(std::chrono::milliseconds duration);
@@ -94,10 +94,9 @@ std::uint32_t DownloadRun::Execute() {
         return Failed;
     }
     DrainPort(m_port);
-    if (!SendImage()) {
+    if (!SendImage() || !Finish()) {
         return Failed;
     }
-    Finish();
     return Stopped() ? Failed : Succeeded;
 }
 
@@ -159,13 +158,18 @@ bool DownloadRun::SendImage() {
     return !Stopped();
 }
 
-void DownloadRun::Finish() {
-    WritePort(m_port, FinishFrame.data(), FinishFrame.size());
+bool DownloadRun::Finish() {
+    // Nothing answers the finish frame, so a frame that never left would otherwise pass for
+    // a completed download.
+    if (!WritePort(m_port, FinishFrame.data(), FinishFrame.size())) {
+        return Fail(FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
+    }
     FlushPort(m_port);
     const std::uint32_t length = m_image.GetLength();
     Tell([&](auto& p) { p.ReportProgress(length, length); });
     Tell([](auto& p) { p.ReportPhase(Completed); });
     ClosePort(m_port);
+    return true;
 }
 
 LineSettings DownloadRun::ReadApplicationSettings() const {

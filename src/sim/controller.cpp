@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 
 #include "link/byte_buffer.h"
@@ -55,7 +54,6 @@ struct SimulatedController::State {
     unsigned handOvers = 0;
     std::vector<FinishedDownload> downloads;
     std::vector<std::chrono::nanoseconds> turnarounds;
-    std::atomic<bool> disconnect{false};
 
 private:
     void OnByte(const Wire::Arrival& byte);
@@ -98,10 +96,6 @@ void SimulatedController::State::Run(const std::stop_token& stop) {
         ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     }
     while (!stop.stop_requested()) {
-        if (disconnect) {
-            pty.Close();
-            return;
-        }
         const auto wakeAt = wire.NextEvent(Clock::now() + kIdlePoll);
         const auto wait = std::max(wakeAt - Clock::now(), Clock::duration::zero());
         const timespec timeout{0,
@@ -326,7 +320,11 @@ bool SimulatedController::WaitForDownloads(std::size_t count,
 }
 
 void SimulatedController::Disconnect() {
-    m_state->disconnect = true;
+    m_thread.request_stop();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    m_state->pty.Close();
 }
 
 }  // namespace quorvale::sim

@@ -92,8 +92,8 @@ public:
     // Waits until `count` downloads have finished, at most `limit`; answers whether they have.
     bool WaitForDownloads(std::size_t count, std::chrono::milliseconds limit) const;
 
-    // The controller goes away as a pulled-out USB adapter does: its terminal closes, within
-    // a few milliseconds, and it receives and answers nothing more.
+    // The controller goes away as a pulled-out USB adapter does: its terminal is closed when
+    // this returns, and it receives and answers nothing more.
     void Disconnect();
 
 private:

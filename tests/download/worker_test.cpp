@@ -37,6 +37,7 @@ public:
         : m_image(image), m_port(std::move(port)) {}
 
     std::function<void(unsigned attempt)> onApplicationSettingsRead;
+    std::function<void(std::uint32_t done, std::uint32_t total)> onProgress;
     mutable unsigned applicationSettingsReads = 0;
 
     const char* GetPortName() const override { return m_port.c_str(); }
@@ -59,6 +60,9 @@ public:
     }
     void ReportProgress(std::uint32_t done, std::uint32_t total) override {
         Record("Progress " + std::to_string(done) + "/" + std::to_string(total));
+        if (onProgress) {
+            onProgress(done, total);
+        }
     }
 
     Events Recorded() const {
@@ -438,6 +442,26 @@ TEST_F(DownloadTest, PortThatGoesAwayMidDownloadEndsWithTheBlockFailure) {
     EXPECT_EQ(result, 1u);
     EXPECT_LT(Clock::now() - start, 5s);
     EXPECT_EQ(progress.Recorded().back(), "Error: Failed to send data block at address 5120");
+    EXPECT_EQ(DescriptorsOn(sim.PortPath()), 0u) << "the worker left its port open";
+}
+
+TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsAFailure) {
+    // The last block was acknowledged; the controller is pulled out before the finish frame.
+    LoadImage(Bytes(512, 0x21), 0);
+    sim::SimulatedController& sim = StartController();
+    RecordingProgress& progress = MakeProgress();
+    progress.onProgress = [&](std::uint32_t done, std::uint32_t total) {
+        if (done == total) {
+            sim.Disconnect();
+        }
+    };
+
+    EXPECT_EQ(DownloadWorker(&progress), 1u);
+
+    EXPECT_EQ(progress.Recorded(),
+              (Events{"Initiating", "Connected", "Progress 256/512", "Progress 512/512",
+                      "Error: Failed to finish download on port '" + sim.PortPath() + "'"}));
+    EXPECT_TRUE(sim.Downloads().empty());
     EXPECT_EQ(DescriptorsOn(sim.PortPath()), 0u) << "the worker left its port open";
 }
 
