@@ -83,17 +83,21 @@ struct StopSignal {
 
 namespace {
 
-// Waits for `events` on `fd` or for the stop signal, at most `timeoutMs`.
-int WaitFor(int fd, int stopFd, short events, int timeoutMs) {
+// A hung-up line (adapter pulled, far end of a pseudo-terminal closed) or a failed device
+// polls as ready for ever, readable too, while every read finds nothing.
+bool LineIsDead(short revents) {
+    return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Waits for `events` on `fd` or for the stop signal, at most `timeoutMs`. A dead line is
+// waited out on the stop signal alone, so that the caller's wait can't become a busy loop.
+void WaitFor(int fd, int stopFd, short events, int timeoutMs) {
     pollfd entries[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
-    const int ready = ::poll(entries, stopFd >= 0 ? 2 : 1, timeoutMs);
-    if (ready > 0 && !(entries[0].revents & events) && !(entries[1].revents & POLLIN)) {
-        // A hung-up or failed device reports itself at once; waiting out the time on the stop
-        // signal alone keeps the caller's wait from turning into a busy loop.
-        pollfd stopOnly{stopFd, POLLIN, 0};
-        ::poll(&stopOnly, stopFd >= 0 ? 1 : 0, timeoutMs);
+    const nfds_t count = stopFd >= 0 ? 2 : 1;
+    if (::poll(entries, count, timeoutMs) > 0 && LineIsDead(entries[0].revents) &&
+        !(entries[1].revents & POLLIN)) {
+        ::poll(&entries[1], count - 1, timeoutMs);
     }
-    return ready;
 }
 
 }  // namespace

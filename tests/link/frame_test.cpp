@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "scripted_peer.h"
+#include "support/timing.h"
 
 namespace quorvale {
 namespace {
@@ -80,6 +81,25 @@ TEST(TransactFrame, GivesUpAtOnceWhenNoiseRunsPastTheLargestFrame) {
     EXPECT_FALSE(outcome.result);
     EXPECT_EQ(outcome.reply.size(), MaxFrameLength + 1);
     EXPECT_LT(outcome.elapsed, 500ms);
+}
+
+TEST(TransactFrame, WaitsOutAHungUpLineWithoutSpinning) {
+    // A pulled adapter: the port reads as ready for ever, and every read finds nothing.
+    sim::PseudoTerminal pty;
+    PortHandle port = OpenPort(pty.SlavePath(), {19200, 8, NoParity, TwoStopBits});
+    ASSERT_TRUE(port.IsValid());
+    pty.Close();
+
+    ByteBuffer reply;
+    const auto cpuBefore = test::ThreadCpuTime();
+    const auto start = Clock::now();
+    EXPECT_FALSE(TransactFrame(port, kQuery, reply));
+    const auto elapsed = Clock::now() - start;
+    const auto cpu = test::ThreadCpuTime() - cpuBefore;
+
+    EXPECT_GE(elapsed, ReplyInactivityLimit);
+    EXPECT_LT(elapsed, ReplyInactivityLimit + test::kTimingTolerance);
+    EXPECT_LT(cpu, 50ms) << "the wait spun on the hung-up line";
 }
 
 TEST(TransactFrame, EndsSoonAfterStopIsRequested) {
