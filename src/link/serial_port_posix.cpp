@@ -117,6 +117,12 @@ PortHandle::~PortHandle() {
 }
 
 void PortHandle::Release() {
+    if (m_fd >= 0 && m_stop.stop_requested()) {
+        // A stopped download's queued output is thrown away: close() would otherwise wait for
+        // it to drain (a block at 300 baud takes ten seconds, and Linux waits up to thirty for
+        // a stuck adapter). Otherwise it drains as usual, so that nothing written is lost.
+        ::tcflush(static_cast<int>(m_fd), TCOFLUSH);
+    }
     if (m_exclusive) {
         // Without this a pseudo-terminal that another process also holds could not be
         // reopened by an ordinary user.

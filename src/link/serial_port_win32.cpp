@@ -83,6 +83,10 @@ int PortHandle::StopFd() const {
 
 void PortHandle::Release() {
     if (m_fd != -1) {
+        if (m_stop.stop_requested()) {
+            // A stopped download's queued output is thrown away rather than waited for.
+            PurgeComm(AsHandle(m_fd), PURGE_TXABORT | PURGE_TXCLEAR);
+        }
         CloseHandle(AsHandle(m_fd));
         m_fd = -1;
     }

@@ -129,6 +129,27 @@ TEST(SerialPort, RefusesWhatIsNotATerminalWithoutWritingToIt) {
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
 }
 
+TEST(SerialPort, ClosingAStoppedPortDiscardsTheQueuedOutput) {
+    // Output queued on the line drains before the close returns, however long that takes;
+    // once the download is stopped it is thrown away instead. The far end reads nothing
+    // until the close, so what it gets is what the close left queued.
+    const Bytes block(262, 0x5A);
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "not stopped");
+        sim::PseudoTerminal pty;
+        std::stop_source stop;
+        PortHandle port =
+            OpenPort(pty.SlavePath(), {300, 8, NoParity, OneStopBit}, stop.get_token());
+        ASSERT_TRUE(port.IsValid());
+        ASSERT_TRUE(WritePort(port, block.data(), block.size()));
+        if (stopped) {
+            stop.request_stop();
+        }
+        ClosePort(port);
+        EXPECT_EQ(ReadMaster(pty, block.size()).size(), stopped ? 0u : block.size());
+    }
+}
+
 TEST(SerialPort, ReadNeverWaitsAndDrainDiscardsWhatIsWaiting) {
     sim::PseudoTerminal pty;
     PortHandle port = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
