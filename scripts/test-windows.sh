@@ -61,7 +61,9 @@ done
 # A persistent server keeps wine's mount manager from mapping the devices anew mid-run, so the
 # links made here are the ones every program sees.
 /usr/lib/wine/wineserver -k
-/usr/lib/wine/wineserver -p
+# The server keeps the descriptors it was started with, and on its way out it lists every
+# object it still holds there: thousands of lines of nothing to the log.
+/usr/lib/wine/wineserver -p >/dev/null 2>&1
 "$wine" cmd /c exit >/dev/null 2>&1 || true
 rm -f "$WINEPREFIX"/dosdevices/com*
 ln -s "$good" "$WINEPREFIX/dosdevices/com5"
