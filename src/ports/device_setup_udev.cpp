@@ -2,6 +2,7 @@
 // daemon runs), described from their own strings first.
 #include <fcntl.h>
 #include <libudev.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,15 +14,12 @@
 
 #include "ports/device_setup.h"
 #include "ports/natural_order.h"
+#include "ports/tty_device.h"
 
 namespace quorvale {
 namespace {
 
 constexpr std::uint32_t kTtyClass = 1;
-// A built-in UART has no strings of its own.
-constexpr char kBuiltInUart[] = "Communications Port";
-// sysfs "type" of a serial-core port with no UART behind it (PORT_UNKNOWN).
-constexpr char kNoUart[] = "0";
 
 struct UdevDeleter {
     void operator()(udev* u) const { udev_unref(u); }
@@ -38,11 +36,6 @@ struct PortDevice {
 
 std::string Text(const char* value) {
     return value ? value : "";
-}
-
-std::string WithSpaces(std::string text) {
-    std::replace(text.begin(), text.end(), '_', ' ');
-    return text;
 }
 
 // The nearest ancestor (or the device itself) that has a driver other than the serial core's
@@ -62,34 +55,38 @@ std::string UsbProduct(udev_device* device) {
     return usb ? Text(udev_device_get_sysattr_value(usb, "product")) : std::string();
 }
 
-std::string Describe(udev_device* device) {
-    const std::string candidates[] = {
-        WithSpaces(Text(udev_device_get_property_value(device, "ID_MODEL"))),
-        UsbProduct(device),
-        Text(udev_device_get_property_value(device, "ID_MODEL_FROM_DATABASE")),
-    };
-    for (const std::string& candidate : candidates) {
-        if (!candidate.empty()) {
-            return candidate;
-        }
+TtyDeviceRecord RecordOf(udev_device* device) {
+    TtyDeviceRecord record;
+    record.sysPath = Text(udev_device_get_devpath(device));
+    record.sysName = Text(udev_device_get_sysname(device));
+    record.hasNode = udev_device_get_devnode(device) != nullptr;
+    record.hasParent = udev_device_get_parent(device) != nullptr;
+    if (const char* type = udev_device_get_sysattr_value(device, "type")) {
+        record.uartType = type;
     }
-    if (udev_device_get_sysattr_value(device, "type") != nullptr) {
-        return kBuiltInUart;
-    }
-    const std::string driver = DriverName(device);
-    return driver.empty() ? Text(udev_device_get_sysname(device)) : driver;
+    record.model = Text(udev_device_get_property_value(device, "ID_MODEL"));
+    record.usbProduct = UsbProduct(device);
+    record.modelFromDatabase =
+        Text(udev_device_get_property_value(device, "ID_MODEL_FROM_DATABASE"));
+    record.driver = DriverName(device);
+    return record;
 }
 
-// A port worth offering: a device node, real hardware behind it (virtual consoles and
-// pseudo-terminals have none), and for a serial-core port a UART that is really there.
-bool IsSerialPort(udev_device* device) {
-    const std::string devpath = Text(udev_device_get_devpath(device));
-    if (udev_device_get_devnode(device) == nullptr || udev_device_get_parent(device) == nullptr ||
-        devpath.rfind("/devices/virtual/", 0) == 0) {
-        return false;
+// The tty device behind a device node, found by its device number as sysfs lists it.
+UdevPtr<udev_device> DeviceOfNode(udev* context, const std::string& path) {
+    // O_PATH finds the node without opening the device: no driver call, the line is never
+    // touched.
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
     }
-    const char* type = udev_device_get_sysattr_value(device, "type");
-    return type == nullptr || std::strcmp(type, kNoUart) != 0;
+    struct stat info {};
+    const bool characterDevice = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode);
+    ::close(fd);
+    if (!characterDevice) {
+        return nullptr;
+    }
+    return UdevPtr<udev_device>(udev_device_new_from_devnum(context, 'c', info.st_rdev));
 }
 
 std::vector<PortDevice> ScanSerialPorts(udev* context, int& error) {
@@ -104,8 +101,12 @@ std::vector<PortDevice> ScanSerialPorts(udev* context, int& error) {
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.get())) {
         UdevPtr<udev_device> device(
             udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
-        if (device && IsSerialPort(device.get())) {
-            ports.push_back({udev_device_get_devnode(device.get()), Describe(device.get())});
+        if (!device) {
+            continue;
+        }
+        const TtyDeviceRecord record = RecordOf(device.get());
+        if (IsSerialPort(record)) {
+            ports.push_back({udev_device_get_devnode(device.get()), DescribePort(record)});
         }
     }
     // The enumeration's own order follows sysfs; by node name the list reads the same on
@@ -179,14 +180,12 @@ public:
         return device != nullptr;
     }
 
-    // O_PATH finds the device without opening it: no driver call, the line is never touched.
+    // The same rule as the enumeration's: a node without a UART behind it (a PC's ttyS0-ttyS3
+    // with no serial hardware) is no port, though the node exists.
     bool CanOpenPort(const std::string& name) override {
-        const int fd = ::open(name.c_str(), O_PATH | O_CLOEXEC);
-        if (fd < 0) {
-            return false;
-        }
-        ::close(fd);
-        return true;
+        const UdevPtr<udev> context(udev_new());
+        const UdevPtr<udev_device> device = context ? DeviceOfNode(context.get(), name) : nullptr;
+        return device && IsSerialPort(RecordOf(device.get()));
     }
 
 private:

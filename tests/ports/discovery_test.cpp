@@ -300,6 +300,16 @@ TEST(SystemDeviceSetup, ListsOnlyDeviceNodesThatExist) {
         EXPECT_NE(port->GetPortName().find("/dev/tty"), std::string::npos);
     }
 }
+
+TEST(SystemDeviceSetup, ANodeThatExistsIsNoPortWithoutATtyBehindIt) {
+    // The probe's test: a device node that is there but no serial port (as a ttyS node with
+    // no UART behind it) must not be offered.
+    const std::unique_ptr<DeviceSetup> setup = MakeSystemDeviceSetup();
+    for (const char* node : {"/dev/null", "/dev/zero", "/", "/dev/ttyMissing"}) {
+        SCOPED_TRACE(node);
+        EXPECT_FALSE(setup->CanOpenPort(node));
+    }
+}
 #endif
 
 }  // namespace
