@@ -22,12 +22,24 @@ namespace fs = std::filesystem;
 constexpr char kPrefix[] = "simulator-";
 constexpr char kFriendlyName[] = "Simulated controller (";
 
-// A folder of our own: created private if missing, refused if someone else owns it (a folder
-// under /tmp could have been planted).
-bool EnsurePrivateFolder(const std::string& path) {
-    ::mkdir(path.c_str(), 0700);
+// A folder of our own, not a link and not someone else's (one under /tmp could have been
+// planted).
+bool IsOwnFolder(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
+}
+
+// The session's runtime folder belongs to the login manager: used when it is there and ours,
+// never created. Otherwise a private folder under /tmp.
+std::string AnnouncementFolder(bool create) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string folder = runtime && *runtime && IsOwnFolder(runtime)
+                                   ? std::string(runtime) + "/quorvale"
+                                   : "/tmp/quorvale-" + std::to_string(::getuid());
+    if (create) {
+        ::mkdir(folder.c_str(), 0700);
+    }
+    return IsOwnFolder(folder) ? folder : std::string();
 }
 
 bool ProcessRuns(pid_t pid) {
@@ -42,22 +54,8 @@ std::string TerminalName(const std::string& terminalPath) {
 
 }  // namespace
 
-std::string SimulatorAnnouncementFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string folder;
-    if (runtime && *runtime) {
-        if (!EnsurePrivateFolder(runtime)) {
-            return {};
-        }
-        folder = std::string(runtime) + "/quorvale";
-    } else {
-        folder = "/tmp/quorvale-" + std::to_string(::getuid());
-    }
-    return EnsurePrivateFolder(folder) ? folder : std::string();
-}
-
 SimulatorAnnouncement::SimulatorAnnouncement(const std::string& terminalPath) {
-    const std::string folder = SimulatorAnnouncementFolder();
+    const std::string folder = AnnouncementFolder(true);
     if (folder.empty()) {
         return;
     }
@@ -79,7 +77,8 @@ SimulatorAnnouncement::~SimulatorAnnouncement() {
 }
 
 std::vector<std::string> AnnouncedSimulators() {
-    const std::string folder = SimulatorAnnouncementFolder();
+    // Listing writes nothing: no announcement folder means no simulator.
+    const std::string folder = AnnouncementFolder(false);
     std::vector<std::string> files;
     std::error_code error;
     if (folder.empty() || !fs::is_directory(folder, error)) {

@@ -7,11 +7,9 @@
 
 namespace quorvale {
 
-// Where running simulators announce their terminals: $XDG_RUNTIME_DIR/quorvale, or a private
-// folder under /tmp when that is unset. Empty when no safe folder can be had.
-std::string SimulatorAnnouncementFolder();
-
-// Announces a simulated controller's terminal to port discovery for as long as it lives.
+// Announces a simulated controller's terminal to port discovery for as long as it lives, in
+// $XDG_RUNTIME_DIR/quorvale, or in a private folder under /tmp when the runtime folder is
+// missing or not the user's.
 class SimulatorAnnouncement {
 public:
     explicit SimulatorAnnouncement(const std::string& terminalPath);
