@@ -307,6 +307,9 @@ void CDownloadDlg::CreateControls() {
     m_cancelButton = static_cast<QPushButton*>(Control(IdCancel));
     m_fileEdit = static_cast<QLineEdit*>(Control(IdFileEdit));
 
+    // Enter on a field starts the download, as in any dialog whose OK is the default button;
+    // Browse and Cancel take Enter themselves while they have the focus.
+    m_okButton->setDefault(true);
     connect(m_browseButton, &QPushButton::clicked, this, &CDownloadDlg::OnBrowse);
     connect(m_okButton, &QPushButton::clicked, this, &CDownloadDlg::OnOK);
     connect(m_cancelButton, &QPushButton::clicked, this, &CDownloadDlg::OnCancel);

@@ -39,12 +39,16 @@ const std::vector<FakePort> kThreePorts = {
 struct FakeDesktop {
     QStringList messages;
     QString nextFileChoice;
+    int fileChoices = 0;
     std::vector<FakePort> ports = kThreePorts;
     std::string failure;  // discovery raises this when set
 
     DialogServices Services() {
         return {[this](QWidget*, const QString& text) { messages << text; },
-                [this](QWidget*) { return nextFileChoice; },
+                [this](QWidget*) {
+                    ++fileChoices;
+                    return nextFileChoice;
+                },
                 [this] {
                     if (!failure.empty()) {
                         throw std::runtime_error(failure);
@@ -390,6 +394,38 @@ private slots:
         const QString statusAtClose = Status(*dialog);
         QTest::qWait(50);
         QCOMPARE(Status(*dialog), statusAtClose);
+    }
+
+    void enterPressesOkUnlessAButtonHasTheFocus() {
+        const auto dialog = OpenDialog();  // no file: OK answers with its message
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        const QStringList okPressed{"You must select a valid file to download"};
+        for (const int id : {IdFileEdit, IdPortCombo, IdBaudCombo, IdStopBitsCombo}) {
+            m_desktop.messages.clear();
+            dialog->Control(id)->setFocus();
+            QTest::keyClick(dialog->Control(id), Qt::Key_Return);
+            QCOMPARE(m_desktop.messages, okPressed);
+        }
+
+        m_desktop.messages.clear();
+        dialog->Control(IdBrowseButton)->setFocus();
+        QTest::keyClick(dialog->Control(IdBrowseButton), Qt::Key_Return);
+        QCOMPARE(m_desktop.fileChoices, 1);
+        QCOMPARE(m_desktop.messages, QStringList());
+
+        dialog->Control(IdCancel)->setFocus();
+        QTest::keyClick(dialog->Control(IdCancel), Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(m_desktop.messages.isEmpty());
+
+        const auto second = OpenDialog();
+        second->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(second.get()));
+        QTest::keyClick(second->Control(IdPortCombo), Qt::Key_Escape);
+        QVERIFY(!second->isVisible());
+        QCOMPARE(second->result(), int(QDialog::Rejected));
     }
 
     void noPortEndsTheDialog() {
