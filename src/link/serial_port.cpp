@@ -2,9 +2,24 @@
 #include "link/serial_port.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
+#include "link/closing_steps.h"
+
 namespace quorvale {
+
+std::span<const CloseStep> ClosingSteps(bool stopRequested, bool exclusive) {
+    using enum CloseStep;
+    static constexpr std::array kStoppedExclusive{DiscardOutput, ReleaseExclusive, Close};
+    static constexpr std::array kStopped{DiscardOutput, Close};
+    static constexpr std::array kExclusive{ReleaseExclusive, Close};
+    static constexpr std::array kPlain{Close};
+    if (stopRequested) {
+        return exclusive ? std::span<const CloseStep>(kStoppedExclusive) : kStopped;
+    }
+    return exclusive ? std::span<const CloseStep>(kExclusive) : kPlain;
+}
 
 PortHandle::PortHandle(PortHandle&& other) noexcept {
     *this = std::move(other);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "link/closing_steps.h"
 #include "link/serial_port.h"
 #include "link/termios_mapping.h"
 
@@ -117,21 +118,24 @@ PortHandle::~PortHandle() {
 }
 
 void PortHandle::Release() {
-    if (m_fd >= 0 && m_stop.stop_requested()) {
-        // A stopped download's queued output is thrown away: close() would otherwise wait for
-        // it to drain (a block at 300 baud takes ten seconds, and Linux waits up to thirty for
-        // a stuck adapter). Otherwise it drains as usual, so that nothing written is lost.
-        ::tcflush(static_cast<int>(m_fd), TCOFLUSH);
-    }
-    if (m_exclusive) {
-        // Without this a pseudo-terminal that another process also holds could not be
-        // reopened by an ordinary user.
-        ::ioctl(m_fd, TIOCNXCL);
-        m_exclusive = false;
-    }
     if (m_fd >= 0) {
-        ::close(m_fd);
+        for (const CloseStep step : ClosingSteps(m_stop.stop_requested(), m_exclusive)) {
+            switch (step) {
+                case CloseStep::DiscardOutput:
+                    ::tcflush(m_fd, TCOFLUSH);
+                    break;
+                case CloseStep::ReleaseExclusive:
+                    // Without this a pseudo-terminal that another process also holds could not
+                    // be reopened by an ordinary user.
+                    ::ioctl(m_fd, TIOCNXCL);
+                    break;
+                case CloseStep::Close:
+                    ::close(m_fd);
+                    break;
+            }
+        }
         m_fd = -1;
+        m_exclusive = false;
     }
     m_receivedPos = m_receivedEnd = 0;
     m_stopSignal.reset();

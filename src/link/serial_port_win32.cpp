@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "link/closing_steps.h"
 #include "link/serial_port.h"
 
 namespace quorvale {
@@ -83,11 +84,13 @@ int PortHandle::StopFd() const {
 
 void PortHandle::Release() {
     if (m_fd != -1) {
-        if (m_stop.stop_requested()) {
-            // A stopped download's queued output is thrown away rather than waited for.
-            PurgeComm(AsHandle(m_fd), PURGE_TXABORT | PURGE_TXCLEAR);
+        for (const CloseStep step : ClosingSteps(m_stop.stop_requested(), false)) {
+            if (step == CloseStep::DiscardOutput) {
+                PurgeComm(AsHandle(m_fd), PURGE_TXABORT | PURGE_TXCLEAR);
+            } else if (step == CloseStep::Close) {
+                CloseHandle(AsHandle(m_fd));
+            }
         }
-        CloseHandle(AsHandle(m_fd));
         m_fd = -1;
     }
     m_receivedPos = m_receivedEnd = 0;
