@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include "files/regular_file.h"
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
-#include "image/regular_file.h"
 #include "reference_client.h"
 #include "sim/controller.h"
 

@@ -18,8 +18,8 @@
 
 #include "download/texts.h"
 #include "download/worker.h"
+#include "files/regular_file.h"
 #include "image/firmware_file.h"
-#include "image/regular_file.h"
 #include "sim/controller.h"
 
 namespace quorvale::soak {

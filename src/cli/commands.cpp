@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "download/texts.h"
+#include "files/regular_file.h"
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
-#include "image/regular_file.h"
 #include "ports/discovery.h"
 
 namespace quorvale::cli {
@@ -42,7 +42,7 @@ int RunInfo(const InfoOptions& options) {
     }
     std::printf("Baud rate: %u\nHardware: %u\nStart: %u\nLength: %u\nVersion: %u\n",
                 image->GetBaudRate(), unsigned{image->GetHardwareCode()}, image->GetStartAddress(),
-                image->GetLength() + 16, unsigned{image->GetVersion()});
+                image->GetFileSize(), unsigned{image->GetVersion()});
     return ExitSuccess;
 }
 

@@ -13,10 +13,6 @@ unsigned Percent(std::uint32_t done, std::uint32_t total) {
 
 }  // namespace
 
-std::string ElapsedText(std::uint32_t elapsedMs) {
-    return FormatText("%u:%02u", elapsedMs / 60000u, (elapsedMs / 1000u) % 60u);
-}
-
 std::string ProgressBar(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs) {
     const unsigned percent = Percent(done, total);
     const unsigned filled = percent * kBarWidth / 100;

@@ -6,9 +6,6 @@
 
 namespace quorvale::cli {
 
-// "M:SS", the way the completion message counts time.
-std::string ElapsedText(std::uint32_t elapsedMs);
-
 // A bar for a terminal, redrawn in place: "[#####.....]  50%  512/1024 bytes  0:01".
 std::string ProgressBar(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs);
 

@@ -3,7 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/signals.h"
-#include "image/regular_file.h"
+#include "files/regular_file.h"
 #include "ports/simulated_ports.h"
 #include "sim/controller.h"
 

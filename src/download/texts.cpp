@@ -20,9 +20,27 @@ std::string FormatText(const char* format, ...) {
     return text;
 }
 
+namespace {
+
+// Whole minutes, and the whole seconds past them; minutes are not carried into hours.
+struct MinutesAndSeconds {
+    unsigned minutes;
+    unsigned seconds;
+};
+MinutesAndSeconds Split(std::uint32_t elapsedMs) {
+    return {elapsedMs / 60000u, (elapsedMs / 1000u) % 60u};
+}
+
+}  // namespace
+
 std::string CompletedText(std::uint32_t elapsedMs) {
-    return FormatText(StatusTexts::DownloadCompleted, elapsedMs / 60000u,
-                      (elapsedMs / 1000u) % 60u);
+    const auto [minutes, seconds] = Split(elapsedMs);
+    return FormatText(StatusTexts::DownloadCompleted, minutes, seconds);
+}
+
+std::string ElapsedText(std::uint32_t elapsedMs) {
+    const auto [minutes, seconds] = Split(elapsedMs);
+    return FormatText("%u:%02u", minutes, seconds);
 }
 
 std::string LoadResultMessage(int result, const std::string& path) {

@@ -64,6 +64,8 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 
 // "Download completed (time taken M:SS)" for an elapsed time in milliseconds.
 std::string CompletedText(std::uint32_t elapsedMs);
+// "M:SS", the way the completion message counts time.
+std::string ElapsedText(std::uint32_t elapsedMs);
 
 // The rejection message for a load result other than LoadOk.
 std::string LoadResultMessage(int result, const std::string& path);

@@ -1,5 +1,5 @@
 // What reads and writes whole files the same way on every system.
-#include "image/regular_file.h"
+#include "files/regular_file.h"
 
 #include <unistd.h>
 
@@ -7,13 +7,10 @@
 #include <cstring>
 
 namespace quorvale {
-namespace {
 
 std::string SystemError(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
-
-}  // namespace
 
 bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got) {
     got = 0;

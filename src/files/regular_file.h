@@ -32,6 +32,9 @@ int OpenRegularFile(const std::string& path, off_t& size);
 // read failed, so a failure is never taken for the end of the file.
 bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got);
 
+// "<what>: <the system's words for the error number>", as these helpers say why they failed.
+std::string SystemError(const std::string& what, int error);
+
 // Writes through a temporary file in the same folder and renames it over `path`, so that a
 // reader sees the old file or the whole new one, never a part. Answers an error text, or
 // nothing on success.

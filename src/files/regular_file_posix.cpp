@@ -3,16 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
-#include "image/regular_file.h"
+#include "files/regular_file.h"
 
 namespace quorvale {
 namespace {
-
-std::string SystemError(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
-}
 
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
     while (count > 0) {

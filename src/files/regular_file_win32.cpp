@@ -9,7 +9,7 @@
 #include <climits>
 #include <string>
 
-#include "image/regular_file.h"
+#include "files/regular_file.h"
 
 namespace quorvale {
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/crc16.h"
+#include "image/firmware_image.h"
 
 namespace quorvale {
 
@@ -15,7 +16,7 @@ std::vector<std::uint8_t> EncodeFirmwareFile(const FirmwareHeader& header,
     const auto hi = [](unsigned v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); };
     const auto lo = [](unsigned v) { return static_cast<std::uint8_t>(v & 0xFF); };
 
-    std::vector<std::uint8_t> file(16 + data.size(), 0);
+    std::vector<std::uint8_t> file(FirmwareImage::HeaderSize + data.size(), 0);
     file[0] = hi(header.baudRate);
     file[1] = lo(header.baudRate);
     file[2] = crcHi;
@@ -26,7 +27,7 @@ std::vector<std::uint8_t> EncodeFirmwareFile(const FirmwareHeader& header,
     file[7] = lo(length) ^ crcLo;
     file[13] = header.version;
     file[15] = header.hardwareCode;
-    std::copy(data.begin(), data.end(), file.begin() + 16);
+    std::copy(data.begin(), data.end(), file.begin() + FirmwareImage::HeaderSize);
     return file;
 }
 

@@ -1,6 +1,6 @@
 #include "image/firmware_image.h"
 
-#include "image/regular_file.h"
+#include "files/regular_file.h"
 
 namespace quorvale {
 namespace {

@@ -44,6 +44,8 @@ public:
         const unsigned length = DecodeField(6);
         return length == 0 ? MaxDataSize : length;
     }
+    // The whole file, header included: what the technician sees as the file's length.
+    std::uint32_t GetFileSize() const { return GetLength() + std::uint32_t{HeaderSize}; }
     std::uint8_t GetVersion() const { return m_buffer[13]; }
     std::uint8_t GetHardwareCode() const { return m_buffer[15]; }
     const std::uint8_t* GetData() const { return m_buffer.data() + HeaderSize; }

@@ -30,7 +30,8 @@ bool RunCommand(PortHandle& port, const ByteBuffer& request, ReplyCheck accepts)
 }  // namespace
 
 bool QueryHardwareCode(PortHandle& port, std::uint8_t& code) {
-    const ByteBuffer request{kQueryHardwareCode, 0x00, 0x01};
+    ByteBuffer request{kQueryHardwareCode, 0x00};
+    AppendChecksum(request);
     return RunCommand(port, request, [&](const ByteBuffer& reply) {
         if (reply.Length() != 4 || reply[0] != kQueryHardwareCode || reply[1] != 0x01) {
             return false;

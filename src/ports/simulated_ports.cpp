@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "image/regular_file.h"
+#include "files/regular_file.h"
 #include "ports/discovery.h"
 #include "ports/natural_order.h"
 

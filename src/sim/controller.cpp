@@ -15,6 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The controller's own copy of the protocol, on purpose not shared with the tool's: a wrong
+// byte in the tool's constants then shows as a controller that doesn't understand it, instead
+// of being mirrored on both ends and passing every test.
 constexpr std::array<std::uint8_t, 6> kEntryRequest{0x5A, 0x5A, 0x5A, 0x04, 0x3C, 0xC3};
 constexpr std::uint8_t kQueryHardwareCode = 0x01;
 constexpr std::uint8_t kSetVersionNumber = 0x0D;

@@ -415,7 +415,7 @@ void CDownloadDlg::LoadFile(const QString& path) {
     m_fileBaudValue->setText(QString::number(m_image.GetBaudRate()));
     m_hardwareValue->setText(QString::number(unsigned{m_image.GetHardwareCode()}));
     m_startValue->setText(QString::number(m_image.GetStartAddress()));
-    m_lengthValue->setText(QString::number(m_image.GetLength() + FirmwareImage::HeaderSize));
+    m_lengthValue->setText(QString::number(m_image.GetFileSize()));
     m_fileValid = true;
 }
 
