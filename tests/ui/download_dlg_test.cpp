@@ -15,6 +15,7 @@
 
 #include "image/firmware_file.h"
 #include "sim/controller.h"
+#include "support/timing.h"
 #include "ui/dialog_template.h"
 #include "ui/download_app.h"
 
@@ -386,7 +387,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         dialog->reject();
-        QVERIFY(timer.elapsed() < 100);
+        QVERIFY(timer.elapsed() < test::kTimingTolerance.count());
         QVERIFY(!dialog->IsDownloading());
         QVERIFY(!dialog->isVisible());
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
