@@ -18,7 +18,7 @@ if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux
     "${as_root[@]}" apt-get install -y --no-install-recommends clang libclang-rt-dev
 fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUORVALE_FUZZ=ON -DQUORVALE_TESTS=OFF -DQUORVALE_UI=OFF -DQUORVALE_BENCH=OFF \
+    -DQUORVALE_WERROR=ON -DQUORVALE_FUZZ=ON -DQUORVALE_TESTS=OFF -DQUORVALE_UI=OFF -DQUORVALE_BENCH=OFF \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" >/dev/null
 cmake --build "$build" --target "${targets[@]}"
 

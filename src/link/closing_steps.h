@@ -10,10 +10,13 @@ enum class CloseStep {
     Close,
 };
 
-// What closing a port takes, in order. When the download was stopped, the output still queued
-// is thrown away first: the driver would otherwise hold the close until the queue has drained
-// (a block at 300 baud takes ten seconds, and Linux waits up to thirty for a stuck adapter).
-// Otherwise the queue drains as usual, so that nothing written is lost.
-std::span<const CloseStep> ClosingSteps(bool stopRequested, bool exclusive);
+// What closing a port takes, in order. Output still queued is thrown away first when the
+// download was stopped, or when no flush has seen it leave (the close after an exchange that
+// failed, or a line that never drained): the driver would otherwise hold the close until the
+// queue had drained, ten seconds for a block at 300 baud and up to thirty on Linux for a
+// controller that has stopped taking data. After a flush that emptied the queue nothing is
+// thrown away, so that nothing written is lost. (A USB-serial adapter still sends what it
+// has already taken, at most about one block: its drivers keep no flush of their own.)
+std::span<const CloseStep> ClosingSteps(bool stopRequested, bool outputUnflushed, bool exclusive);
 
 }  // namespace quorvale

@@ -9,13 +9,13 @@
 
 namespace quorvale {
 
-std::span<const CloseStep> ClosingSteps(bool stopRequested, bool exclusive) {
+std::span<const CloseStep> ClosingSteps(bool stopRequested, bool outputUnflushed, bool exclusive) {
     using enum CloseStep;
     static constexpr std::array kStoppedExclusive{DiscardOutput, ReleaseExclusive, Close};
     static constexpr std::array kStopped{DiscardOutput, Close};
     static constexpr std::array kExclusive{ReleaseExclusive, Close};
     static constexpr std::array kPlain{Close};
-    if (stopRequested) {
+    if (stopRequested || outputUnflushed) {
         return exclusive ? std::span<const CloseStep>(kStoppedExclusive) : kStopped;
     }
     return exclusive ? std::span<const CloseStep>(kExclusive) : kPlain;
@@ -30,6 +30,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         Release();
         m_fd = std::exchange(other.m_fd, -1);
         m_exclusive = std::exchange(other.m_exclusive, false);
+        m_outputUnflushed = std::exchange(other.m_outputUnflushed, false);
         m_openError = other.m_openError;
         m_baudRate = other.m_baudRate;
         m_stop = std::move(other.m_stop);

@@ -73,6 +73,8 @@ private:
     // The exclusive flag belongs to the terminal, not to this descriptor: only the opener
     // that set it may clear it.
     bool m_exclusive = false;
+    // Written to since the last flush that saw the output queue empty.
+    bool m_outputUnflushed = false;
     int m_openError = 0;
     std::uint32_t m_baudRate = 0;
     std::stop_token m_stop;

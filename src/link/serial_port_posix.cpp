@@ -119,7 +119,8 @@ PortHandle::~PortHandle() {
 
 void PortHandle::Release() {
     if (m_fd >= 0) {
-        for (const CloseStep step : ClosingSteps(m_stop.stop_requested(), m_exclusive)) {
+        for (const CloseStep step :
+             ClosingSteps(m_stop.stop_requested(), m_outputUnflushed, m_exclusive)) {
             switch (step) {
                 case CloseStep::DiscardOutput:
                     ::tcflush(m_fd, TCOFLUSH);
@@ -136,6 +137,7 @@ void PortHandle::Release() {
         }
         m_fd = -1;
         m_exclusive = false;
+        m_outputUnflushed = false;
     }
     m_receivedPos = m_receivedEnd = 0;
     m_stopSignal.reset();
@@ -176,6 +178,7 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
 }
 
 bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
+    port.m_outputUnflushed = true;
     std::uint32_t done = 0;
     while (done < count) {
         if (StopRequested(port)) {
@@ -203,13 +206,21 @@ void FlushPort(PortHandle& port) {
     // output queue is watched in short waits instead. The bound covers a line that never
     // drains (a stuck adapter): the queued bytes' time on the wire and a second to spare.
     int queued = 0;
-    if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+    if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0) {
+        return;
+    }
+    if (queued <= 0) {
+        port.m_outputUnflushed = false;
         return;
     }
     const auto bitsPerSecond = std::max<std::uint32_t>(port.m_baudRate, 50);
     const auto deadline = Clock::now() + milliseconds(1000 + 12000LL * queued / bitsPerSecond);
     while (!StopRequested(port) && Clock::now() < deadline) {
-        if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0) {
+            return;
+        }
+        if (queued <= 0) {
+            port.m_outputUnflushed = false;
             return;
         }
         pollfd stopOnly{port.StopFd(), POLLIN, 0};

@@ -84,7 +84,8 @@ int PortHandle::StopFd() const {
 
 void PortHandle::Release() {
     if (m_fd != -1) {
-        for (const CloseStep step : ClosingSteps(m_stop.stop_requested(), false)) {
+        for (const CloseStep step :
+             ClosingSteps(m_stop.stop_requested(), m_outputUnflushed, false)) {
             if (step == CloseStep::DiscardOutput) {
                 PurgeComm(AsHandle(m_fd), PURGE_TXABORT | PURGE_TXCLEAR);
             } else if (step == CloseStep::Close) {
@@ -92,6 +93,7 @@ void PortHandle::Release() {
             }
         }
         m_fd = -1;
+        m_outputUnflushed = false;
     }
     m_receivedPos = m_receivedEnd = 0;
 }
@@ -121,6 +123,7 @@ bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count)
     if (StopRequested(port)) {
         return false;
     }
+    port.m_outputUnflushed = true;
     DWORD written = 0;
     return WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE;
 }
@@ -134,7 +137,9 @@ std::size_t PortHandle::ReadAvailable() {
 }
 
 void FlushPort(PortHandle& port) {
-    FlushFileBuffers(AsHandle(port.m_fd));
+    if (FlushFileBuffers(AsHandle(port.m_fd))) {
+        port.m_outputUnflushed = false;
+    }
 }
 
 void WaitForInput(PortHandle& port, milliseconds limit) {

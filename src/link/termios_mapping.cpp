@@ -78,7 +78,9 @@ void SetStopBits(termios& t, std::uint8_t stopBits) {
 }
 
 void SetBinaryMode(termios& t) {
-    t.c_iflag &= ~(ICRNL | INLCR | IGNCR | ISTRIP | IGNBRK | BRKINT);
+    // PARMRK would double every 0xFF received, IUCLC turn capitals into small letters: either,
+    // left on by another program, corrupts replies.
+    t.c_iflag &= ~(ICRNL | INLCR | IGNCR | ISTRIP | IGNBRK | BRKINT | PARMRK | IUCLC);
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ICANON | ECHO | ECHOE | ECHONL | ISIG | IEXTEN);
     t.c_cflag |= CLOCAL | CREAD;

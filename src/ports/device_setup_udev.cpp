@@ -20,6 +20,8 @@ namespace quorvale {
 namespace {
 
 constexpr std::uint32_t kTtyClass = 1;
+// Where sysfs lists character devices by number.
+constexpr char kSysfsDevices[] = "/sys/dev/char";
 
 struct UdevDeleter {
     void operator()(udev* u) const { udev_unref(u); }
@@ -72,21 +74,18 @@ TtyDeviceRecord RecordOf(udev_device* device) {
     return record;
 }
 
-// The tty device behind a device node, found by its device number as sysfs lists it.
-UdevPtr<udev_device> DeviceOfNode(udev* context, const std::string& path) {
-    // O_PATH finds the node without opening the device: no driver call, the line is never
-    // touched.
+// Whether `path` is a character device node, and its device number. O_PATH finds the node
+// without opening the device: no driver call, the line is never touched.
+bool CharacterDeviceNumber(const std::string& path, dev_t& number) {
     const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) {
-        return nullptr;
+        return false;
     }
     struct stat info {};
     const bool characterDevice = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode);
     ::close(fd);
-    if (!characterDevice) {
-        return nullptr;
-    }
-    return UdevPtr<udev_device>(udev_device_new_from_devnum(context, 'c', info.st_rdev));
+    number = info.st_rdev;
+    return characterDevice;
 }
 
 std::vector<PortDevice> ScanSerialPorts(udev* context, int& error) {
@@ -181,10 +180,19 @@ public:
     }
 
     // The same rule as the enumeration's: a node without a UART behind it (a PC's ttyS0-ttyS3
-    // with no serial hardware) is no port, though the node exists.
+    // with no serial hardware) is no port, though the node exists. Without sysfs nothing is
+    // known of a node but that it is there, and it is taken at its word.
     bool CanOpenPort(const std::string& name) override {
+        dev_t number = 0;
+        if (!CharacterDeviceNumber(name, number)) {
+            return false;
+        }
+        if (::access(kSysfsDevices, F_OK) != 0) {
+            return true;
+        }
         const UdevPtr<udev> context(udev_new());
-        const UdevPtr<udev_device> device = context ? DeviceOfNode(context.get(), name) : nullptr;
+        const UdevPtr<udev_device> device(
+            context ? udev_device_new_from_devnum(context.get(), 'c', number) : nullptr);
         return device && IsSerialPort(RecordOf(device.get()));
     }
 

@@ -93,7 +93,8 @@ public:
     bool WaitForDownloads(std::size_t count, std::chrono::milliseconds limit) const;
 
     // The controller goes away as a pulled-out USB adapter does: its terminal is closed when
-    // this returns, and it receives and answers nothing more.
+    // this returns, and it receives and answers nothing more. It waits for the controller's
+    // thread, so it must not be called from the FinishedCallback, which runs on that thread.
     void Disconnect();
 
 private:

@@ -7,7 +7,7 @@ namespace {
 
 termios CookedLine() {
     termios t{};
-    t.c_iflag = ICRNL | IXON | IXOFF | INPCK | BRKINT;
+    t.c_iflag = ICRNL | IXON | IXOFF | INPCK | BRKINT | PARMRK | IUCLC;
     t.c_oflag = OPOST | ONLCR;
     t.c_cflag = CS8 | CREAD | CRTSCTS | HUPCL;
     t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
@@ -44,7 +44,8 @@ TEST(TermiosMapping, BinaryModeWithoutOutputFlowControlKeepsInputFlowAndParityCh
     const termios t = MakeLineTermios(CookedLine(), {19200, 8, NoParity, TwoStopBits});
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHOE | ECHONL | ISIG | IEXTEN), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
-    EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IGNBRK | BRKINT | IXON), 0u);
+    EXPECT_EQ(
+        t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IGNBRK | BRKINT | IXON | PARMRK | IUCLC), 0u);
     EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
     EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
     EXPECT_EQ(t.c_iflag & (IXOFF | INPCK), IXOFF | INPCK);

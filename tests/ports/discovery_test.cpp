@@ -302,8 +302,8 @@ TEST(SystemDeviceSetup, ListsOnlyDeviceNodesThatExist) {
 }
 
 TEST(SystemDeviceSetup, ANodeThatExistsIsNoPortWithoutATtyBehindIt) {
-    // The probe's test: a device node that is there but no serial port (as a ttyS node with
-    // no UART behind it) must not be offered.
+    // The probe's test: a node that is there is not yet a port. (Which ttys are ports, a ttyS
+    // node with no UART behind it among them, is decided from the table of tty_device_test.)
     const std::unique_ptr<DeviceSetup> setup = MakeSystemDeviceSetup();
     for (const char* node : {"/dev/null", "/dev/zero", "/", "/dev/ttyMissing"}) {
         SCOPED_TRACE(node);

@@ -16,7 +16,7 @@ inline constexpr int kSlowdown = 1;
 // sanitizers' slower code). Every upper bound on a time in the tests is the time the code
 // should take plus this, so that only a real fault fails them, never a busy machine; and
 // "promptly" means within it.
-inline constexpr std::chrono::milliseconds kTimingTolerance{50 * kSlowdown};
+inline constexpr std::chrono::milliseconds kTimingTolerance{100 * kSlowdown};
 
 // The CPU time the calling thread has used so far: what a wait costs, as against how long
 // it takes.
