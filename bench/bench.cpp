@@ -36,7 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
-const LineSettings kApplication{9600, 8, NoParity, OneStopBit};
+const LineSettings kApplication{9600, 8, Parity::None, StopBits::One};
 constexpr std::uint8_t kHardware = 7;
 constexpr int kGangSize = 8;
 

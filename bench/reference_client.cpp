@@ -69,7 +69,7 @@ bool ReferenceDownload(const std::string& port, const FirmwareImage& image,
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    PortHandle boot = OpenPort(port, {image.GetBaudRate(), 8, NoParity, TwoStopBits});
+    PortHandle boot = OpenPort(port, {image.GetBaudRate(), 8, Parity::None, StopBits::Two});
     const int fd = NativeDescriptor(boot);
     if (!boot.IsValid() || !WriteAll(fd, Bytes(20, 0x00))) {
         return false;

@@ -29,7 +29,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
-const LineSettings kApplication{9600, 8, NoParity, OneStopBit};
+const LineSettings kApplication{9600, 8, Parity::None, StopBits::One};
 
 // Records the outcome of one download.
 class OutcomeProgress final : public WorkerThread::Progress {
@@ -39,8 +39,12 @@ public:
     const char* GetPortName() const override { return m_port.c_str(); }
     std::uint32_t GetAppBaudRate() const override { return kApplication.baudRate; }
     std::uint8_t GetAppDataBits() const override { return kApplication.dataBits; }
-    std::uint8_t GetAppParity() const override { return kApplication.parity; }
-    std::uint8_t GetAppStopBits() const override { return kApplication.stopBits; }
+    std::uint8_t GetAppParity() const override {
+        return static_cast<std::uint8_t>(kApplication.parity);
+    }
+    std::uint8_t GetAppStopBits() const override {
+        return static_cast<std::uint8_t>(kApplication.stopBits);
+    }
     const FirmwareImage& GetImage() const override { return m_image; }
     void ReportError(const char* text) override { error = text; }
     void ReportPhase(DownloadPhase phase) override { completed = completed || phase == Completed; }

@@ -27,7 +27,7 @@ struct DownloadOptions {
     std::string file;
     // One port, or several for a gang download: one independent download on each at once.
     std::vector<std::string> ports;
-    LineSettings line{9600, 8, NoParity, OneStopBit};
+    LineSettings line{9600, 8, Parity::None, StopBits::One};
 };
 
 struct PackOptions {
@@ -41,7 +41,7 @@ struct PackOptions {
 
 struct SimulateOptions {
     std::uint32_t hardwareCode = 0;
-    LineSettings application{9600, 8, NoParity, OneStopBit};
+    LineSettings application{9600, 8, Parity::None, StopBits::One};
     std::optional<std::uint32_t> bootloaderBaud;
     bool silent = false;
     std::uint32_t answerFromAttempt = 1;

@@ -99,8 +99,12 @@ public:
     const char* GetPortName() const override { return m_options.ports[m_row].c_str(); }
     std::uint32_t GetAppBaudRate() const override { return m_options.line.baudRate; }
     std::uint8_t GetAppDataBits() const override { return m_options.line.dataBits; }
-    std::uint8_t GetAppParity() const override { return m_options.line.parity; }
-    std::uint8_t GetAppStopBits() const override { return m_options.line.stopBits; }
+    std::uint8_t GetAppParity() const override {
+        return static_cast<std::uint8_t>(m_options.line.parity);
+    }
+    std::uint8_t GetAppStopBits() const override {
+        return static_cast<std::uint8_t>(m_options.line.stopBits);
+    }
     const FirmwareImage& GetImage() const override { return m_image; }
 
     void ReportError(const char* text) override {

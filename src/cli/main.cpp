@@ -26,11 +26,14 @@ CLI::Validator Number(std::uint32_t min, std::uint32_t max) {
 }
 
 // Takes one of `names`, ignoring letter case, and hands the option its index.
-template <std::size_t N>
-CLI::Validator OneOf(const std::array<const char*, N>& names) {
+// Takes an item's text, in any letter case, for its code.
+template <typename Code, std::size_t N>
+CLI::Validator OneOf(const std::array<SettingItem<Code>, N>& items) {
+    std::array<const char*, N> names{};
     std::string all;
-    for (const char* name : names) {
-        all += all.empty() ? name : std::string("|") + name;
+    for (std::size_t i = 0; i < N; ++i) {
+        names[i] = items[i].text;
+        all += all.empty() ? names[i] : std::string("|") + names[i];
     }
     return CLI::Validator(
         [=](std::string& text) -> std::string {
@@ -38,7 +41,7 @@ CLI::Validator OneOf(const std::array<const char*, N>& names) {
             if (!index) {
                 return "'" + text + "' is not one of " + all;
             }
-            text = std::to_string(*index);
+            text = std::to_string(static_cast<unsigned>(items[*index].code));
             return {};
         },
         all);
@@ -50,9 +53,9 @@ void AddLineOptions(CLI::App& command, LineSettings& line, const std::string& pr
     command.add_option("--" + prefix + "data-bits", line.dataBits, "6, 7 or 8 (default 8)")
         ->check(CLI::IsMember({6, 7, 8}));
     command.add_option("--" + prefix + "parity", line.parity, "None, Odd, Even, Mark or Space")
-        ->transform(OneOf(SettingLists::Parity));
+        ->transform(OneOf(SettingLists::Parities));
     command.add_option("--" + prefix + "stop-bits", line.stopBits, "1, 1.5 or 2 (default 1)")
-        ->transform(OneOf(SettingLists::StopBits));
+        ->transform(OneOf(SettingLists::StopBitsChoices));
 }
 
 struct Commands {

@@ -5,6 +5,19 @@
 
 namespace quorvale {
 
+// The dialog hands a list's selected index to the driver as the code.
+template <typename Items>
+constexpr bool CodesAreIndices(const Items& items) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (static_cast<std::size_t>(items[i].code) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(CodesAreIndices(SettingLists::Parities));
+static_assert(CodesAreIndices(SettingLists::StopBitsChoices));
+
 std::string FormatText(const char* format, ...) {
     va_list args;
     va_start(args, format);

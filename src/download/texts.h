@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/serial_port.h"
+
 namespace quorvale {
 
 // The texts a failed download ends with, filled printf-style.
@@ -47,16 +49,47 @@ inline constexpr std::array<const char*, 7> ByLoadResult = {
 inline constexpr char Unexpected[] = "Unexpected problem reading file\n'%s'";
 }  // namespace FileMessages
 
-// The serial settings a technician picks from, in list order; a list index is the code the
-// serial driver takes.
-namespace SettingLists {
-inline constexpr std::array<const char*, 15> BaudRate = {
-    "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",   "14400",
-    "19200", "38400", "56000", "57600", "115200", "128000", "256000",
+// One item of a settings list: the text shown (and stored) and the value it stands for.
+template <typename Code>
+struct SettingItem {
+    const char* text;
+    Code code;
 };
-inline constexpr std::array<const char*, 3> DataBits = {"6", "7", "8"};
-inline constexpr std::array<const char*, 5> Parity = {"None", "Odd", "Even", "Mark", "Space"};
-inline constexpr std::array<const char*, 3> StopBits = {"1", "1.5", "2"};
+
+// The serial settings a technician picks from, in list order. A parity or stop-bits item's
+// code equals its index, which is what the serial driver takes.
+namespace SettingLists {
+inline constexpr std::array<SettingItem<std::uint32_t>, 15> BaudRates = {{
+    {"110", 110},
+    {"300", 300},
+    {"600", 600},
+    {"1200", 1200},
+    {"2400", 2400},
+    {"4800", 4800},
+    {"9600", 9600},
+    {"14400", 14400},
+    {"19200", 19200},
+    {"38400", 38400},
+    {"56000", 56000},
+    {"57600", 57600},
+    {"115200", 115200},
+    {"128000", 128000},
+    {"256000", 256000},
+}};
+inline constexpr std::array<SettingItem<std::uint8_t>, 3> DataBits = {
+    {{"6", 6}, {"7", 7}, {"8", 8}}};
+inline constexpr std::array<SettingItem<Parity>, 5> Parities = {{
+    {"None", Parity::None},
+    {"Odd", Parity::Odd},
+    {"Even", Parity::Even},
+    {"Mark", Parity::Mark},
+    {"Space", Parity::Space},
+}};
+inline constexpr std::array<SettingItem<StopBits>, 3> StopBitsChoices = {{
+    {"1", StopBits::One},
+    {"1.5", StopBits::OnePointFive},
+    {"2", StopBits::Two},
+}};
 }  // namespace SettingLists
 
 // printf into a std::string, for the message formats above.

@@ -128,7 +128,7 @@ bool DownloadRun::HandOverToBootloader() {
 }
 
 bool DownloadRun::OpenBootloaderLink() {
-    const LineSettings bootloader{m_image.GetBaudRate(), 8, NoParity, TwoStopBits};
+    const LineSettings bootloader{m_image.GetBaudRate(), 8, Parity::None, StopBits::Two};
     m_port = OpenPort(m_portName, bootloader, m_stop);
     if (!m_port.IsValid()) {
         return Fail(FormatText(DownloadMessages::FailedToOpenPort, m_portName.c_str()));
@@ -176,8 +176,8 @@ LineSettings DownloadRun::ReadApplicationSettings() const {
     LineSettings settings;
     settings.baudRate = m_progress.GetAppBaudRate();
     settings.dataBits = m_progress.GetAppDataBits();
-    settings.parity = m_progress.GetAppParity();
-    settings.stopBits = m_progress.GetAppStopBits();
+    settings.parity = static_cast<Parity>(m_progress.GetAppParity());
+    settings.stopBits = static_cast<StopBits>(m_progress.GetAppStopBits());
     return settings;
 }
 

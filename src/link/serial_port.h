@@ -14,22 +14,16 @@ struct StopSignalDeleter {
     void operator()(StopSignal* signal) const;
 };
 
-// Parity codes and stop-bit codes as the serial driver numbers them; the dialog's list
-// indices are passed through unchanged.
-enum ParityCode : std::uint8_t {
-    NoParity = 0,
-    OddParity = 1,
-    EvenParity = 2,
-    MarkParity = 3,
-    SpaceParity = 4
-};
-enum StopBitsCode : std::uint8_t { OneStopBit = 0, OnePointFiveStopBits = 1, TwoStopBits = 2 };
+// Parity and stop bits, numbered as the serial driver numbers them (NOPARITY ... SPACEPARITY,
+// ONESTOPBIT ... TWOSTOPBITS on Windows); the dialog's list indices are these codes.
+enum class Parity : std::uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
+enum class StopBits : std::uint8_t { One = 0, OnePointFive = 1, Two = 2 };
 
 struct LineSettings {
     std::uint32_t baudRate = 9600;
     std::uint8_t dataBits = 8;
-    std::uint8_t parity = NoParity;
-    std::uint8_t stopBits = OneStopBit;
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
 };
 
 // One open serial port, owned by whoever opened it and closed when it goes. A default

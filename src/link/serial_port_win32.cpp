@@ -12,6 +12,16 @@
 
 namespace quorvale {
 
+// The codes go to the driver unchanged.
+static_assert(static_cast<int>(Parity::None) == NOPARITY);
+static_assert(static_cast<int>(Parity::Odd) == ODDPARITY);
+static_assert(static_cast<int>(Parity::Even) == EVENPARITY);
+static_assert(static_cast<int>(Parity::Mark) == MARKPARITY);
+static_assert(static_cast<int>(Parity::Space) == SPACEPARITY);
+static_assert(static_cast<int>(StopBits::One) == ONESTOPBIT);
+static_assert(static_cast<int>(StopBits::OnePointFive) == ONE5STOPBITS);
+static_assert(static_cast<int>(StopBits::Two) == TWOSTOPBITS);
+
 // Win32 waits are short sleeps that look at the stop request in between; nothing to signal.
 struct StopSignal {};
 
@@ -52,8 +62,8 @@ void ApplyLineSettings(HANDLE port, const LineSettings& settings) {
     GetCommState(port, &dcb);
     dcb.BaudRate = settings.baudRate;
     dcb.ByteSize = settings.dataBits;
-    dcb.Parity = settings.parity;
-    dcb.StopBits = settings.stopBits;
+    dcb.Parity = static_cast<BYTE>(settings.parity);
+    dcb.StopBits = static_cast<BYTE>(settings.stopBits);
     dcb.fOutxCtsFlow = FALSE;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fDsrSensitivity = FALSE;

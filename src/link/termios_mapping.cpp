@@ -38,22 +38,22 @@ void SetDataBits(termios& t, std::uint8_t dataBits) {
     t.c_cflag = (t.c_cflag & ~CSIZE) | size;
 }
 
-void SetParity(termios& t, std::uint8_t parity) {
+void SetParity(termios& t, Parity parity) {
     tcflag_t bits = 0;
     switch (parity) {
-        case NoParity:
+        case Parity::None:
             bits = 0;
             break;
-        case OddParity:
+        case Parity::Odd:
             bits = PARENB | PARODD;
             break;
-        case EvenParity:
+        case Parity::Even:
             bits = PARENB;
             break;
-        case MarkParity:
+        case Parity::Mark:
             bits = PARENB | CMSPAR | PARODD;
             break;
-        case SpaceParity:
+        case Parity::Space:
             bits = PARENB | CMSPAR;
             break;
         default:
@@ -62,14 +62,14 @@ void SetParity(termios& t, std::uint8_t parity) {
     t.c_cflag = (t.c_cflag & ~(PARENB | PARODD | CMSPAR)) | bits;
 }
 
-void SetStopBits(termios& t, std::uint8_t stopBits) {
+void SetStopBits(termios& t, StopBits stopBits) {
     switch (stopBits) {
-        case OneStopBit:
+        case StopBits::One:
             t.c_cflag &= ~CSTOPB;
             break;
         // termios has no one and a half: the UART sends 1.5 for 5 data bits and 2 otherwise.
-        case OnePointFiveStopBits:
-        case TwoStopBits:
+        case StopBits::OnePointFive:
+        case StopBits::Two:
             t.c_cflag |= CSTOPB;
             break;
         default:

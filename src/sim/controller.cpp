@@ -32,8 +32,8 @@ constexpr std::array<std::uint8_t, 3> kNoise{0x55, 0xAA, 0x13};
 constexpr auto kFrameGapReset = 500ms;
 constexpr auto kIdlePoll = 5ms;
 
-bool HasTwoStopBits(std::uint8_t stopBitsCode) {
-    return stopBitsCode != OneStopBit;
+bool HasTwoStopBits(StopBits stopBits) {
+    return stopBits != StopBits::One;
 }
 
 }  // namespace

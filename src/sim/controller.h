@@ -32,7 +32,7 @@ struct ControllerConfig {
     std::uint8_t hardwareCode = 0;
     // The running application takes the hand-over request only at these settings (of which a
     // pseudo-terminal shows the rate and the stop bits).
-    LineSettings application{9600, 8, NoParity, OneStopBit};
+    LineSettings application{9600, 8, Parity::None, StopBits::One};
     // The bootloader talks 8N2 at the firmware header's rate; unset means it takes any rate.
     std::optional<std::uint32_t> bootloaderBaud{};
 

@@ -144,10 +144,10 @@ QWidget* MakeControl(const TemplateControl& entry, QWidget* parent) {
     return nullptr;
 }
 
-template <std::size_t N>
-void Fill(QComboBox* combo, const std::array<const char*, N>& items) {
-    for (const char* item : items) {
-        combo->addItem(QString::fromUtf8(item));
+template <typename Code, std::size_t N>
+void Fill(QComboBox* combo, const std::array<SettingItem<Code>, N>& items) {
+    for (const SettingItem<Code>& item : items) {
+        combo->addItem(QString::fromUtf8(item.text));
     }
 }
 
@@ -317,10 +317,10 @@ void CDownloadDlg::CreateControls() {
 }
 
 void CDownloadDlg::FillSettingLists() {
-    Fill(m_baudCombo, SettingLists::BaudRate);
+    Fill(m_baudCombo, SettingLists::BaudRates);
     Fill(m_dataBitsCombo, SettingLists::DataBits);
-    Fill(m_parityCombo, SettingLists::Parity);
-    Fill(m_stopBitsCombo, SettingLists::StopBits);
+    Fill(m_parityCombo, SettingLists::Parities);
+    Fill(m_stopBitsCombo, SettingLists::StopBitsChoices);
 }
 
 QWidget* CDownloadDlg::Control(int id) const {

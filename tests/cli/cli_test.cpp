@@ -276,7 +276,7 @@ TEST_F(CommandLineTest, FailuresGiveTheWorkersTextAndTheReason) {
     const std::string file = Firmware(Sample(256));
     SimulateProcess wrongHardware({"--hardware", "9"});
     sim::SimulatedController held;
-    const PortHandle holder = OpenPort(held.PortPath(), {9600, 8, NoParity, OneStopBit});
+    const PortHandle holder = OpenPort(held.PortPath(), {9600, 8, Parity::None, StopBits::One});
     const std::string missing = m_dir.File("ttyNothing");
     const std::pair<std::string, std::string> cases[] = {
         {wrongHardware.Port(),
@@ -383,7 +383,7 @@ TEST_F(CommandLineTest, InterruptStopsTheDownloadAndReleasesThePort) {
         EXPECT_LT(std::chrono::steady_clock::now() - stopAt, test::kTimingTolerance);
         EXPECT_EQ(result.exitCode, 130);
         EXPECT_EQ(result.err, "Download cancelled\n");
-        EXPECT_TRUE(OpenPort(simulator.Port(), {9600, 8, NoParity, OneStopBit}).IsValid());
+        EXPECT_TRUE(OpenPort(simulator.Port(), {9600, 8, Parity::None, StopBits::One}).IsValid());
     }
 }
 

@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint8_t kHardware = 7;
 constexpr std::uint8_t kVersion = 3;
 constexpr std::uint16_t kBootBaud = 19200;
-const LineSettings kApplication{9600, 8, NoParity, OneStopBit};
+const LineSettings kApplication{9600, 8, Parity::None, StopBits::One};
 const Bytes kEntryRequest{0x5A, 0x5A, 0x5A, 0x04, 0x3C, 0xC3};
 const Bytes kFinishFrame{0x0E, 0x02, 0x66, 0x99, 0xF3};
 const Bytes kQuery{0x01, 0x00, 0x01};
@@ -51,8 +51,12 @@ public:
         return kApplication.baudRate;
     }
     std::uint8_t GetAppDataBits() const override { return kApplication.dataBits; }
-    std::uint8_t GetAppParity() const override { return kApplication.parity; }
-    std::uint8_t GetAppStopBits() const override { return kApplication.stopBits; }
+    std::uint8_t GetAppParity() const override {
+        return static_cast<std::uint8_t>(kApplication.parity);
+    }
+    std::uint8_t GetAppStopBits() const override {
+        return static_cast<std::uint8_t>(kApplication.stopBits);
+    }
     const FirmwareImage& GetImage() const override { return m_image; }
 
     void ReportError(const char* text) override { Record(std::string("Error: ") + text); }

@@ -28,7 +28,7 @@ protected:
     std::vector<Bytes> Requests() const { return m_peer->Requests(); }
 
     sim::PseudoTerminal m_pty;
-    PortHandle m_port = OpenPort(m_pty.SlavePath(), {19200, 8, NoParity, TwoStopBits});
+    PortHandle m_port = OpenPort(m_pty.SlavePath(), {19200, 8, Parity::None, StopBits::Two});
     std::optional<test::ScriptedPeer> m_peer;
 };
 

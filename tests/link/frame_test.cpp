@@ -27,7 +27,7 @@ struct Outcome {
 // Runs one transaction of the query request against a peer that plays `script`.
 Outcome Transact(const Script& script, const Bytes& waitingBefore = {}) {
     sim::PseudoTerminal pty;
-    PortHandle port = OpenPort(pty.SlavePath(), {19200, 8, NoParity, TwoStopBits});
+    PortHandle port = OpenPort(pty.SlavePath(), {19200, 8, Parity::None, StopBits::Two});
     EXPECT_TRUE(port.IsValid());
     if (!waitingBefore.empty()) {
         pty.Write(waitingBefore.data(), waitingBefore.size());
@@ -86,7 +86,7 @@ TEST(TransactFrame, GivesUpAtOnceWhenNoiseRunsPastTheLargestFrame) {
 TEST(TransactFrame, WaitsOutAHungUpLineWithoutSpinning) {
     // A pulled adapter: the port reads as ready for ever, and every read finds nothing.
     sim::PseudoTerminal pty;
-    PortHandle port = OpenPort(pty.SlavePath(), {19200, 8, NoParity, TwoStopBits});
+    PortHandle port = OpenPort(pty.SlavePath(), {19200, 8, Parity::None, StopBits::Two});
     ASSERT_TRUE(port.IsValid());
     pty.Close();
 
@@ -106,7 +106,7 @@ TEST(TransactFrame, EndsSoonAfterStopIsRequested) {
     sim::PseudoTerminal pty;
     std::stop_source stop;
     PortHandle port =
-        OpenPort(pty.SlavePath(), {19200, 8, NoParity, TwoStopBits}, stop.get_token());
+        OpenPort(pty.SlavePath(), {19200, 8, Parity::None, StopBits::Two}, stop.get_token());
     std::jthread stopper([&] {
         std::this_thread::sleep_for(100ms);
         stop.request_stop();

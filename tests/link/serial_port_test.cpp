@@ -57,7 +57,7 @@ Bytes ReadPort(PortHandle& port, std::size_t count) {
 
 TEST(SerialPort, KeepsLineDisciplineBytesIntactBothWays) {
     sim::PseudoTerminal pty;  // fresh, so cooked
-    PortHandle port = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    PortHandle port = OpenPort(pty.SlavePath(), {9600, 8, Parity::None, StopBits::One});
     ASSERT_TRUE(port.IsValid());
 
     ASSERT_TRUE(WritePort(port, kAwkwardBytes.data(), kAwkwardBytes.size()));
@@ -72,13 +72,13 @@ TEST(SerialPort, KeepsLineDisciplineBytesIntactBothWays) {
 TEST(SerialPort, AnyRateAndTheStopBitsReachTheLine) {
     sim::PseudoTerminal pty;
     for (std::uint32_t rate : {19200u, 56000u, 128000u, 256000u, 12345u, 9600u}) {
-        for (std::uint8_t stopBits : {OneStopBit, TwoStopBits}) {
+        for (const StopBits stopBits : {StopBits::One, StopBits::Two}) {
             SCOPED_TRACE(testing::Message() << rate << " baud, stop code " << int(stopBits));
-            PortHandle port = OpenPort(pty.SlavePath(), {rate, 8, NoParity, stopBits});
+            PortHandle port = OpenPort(pty.SlavePath(), {rate, 8, Parity::None, stopBits});
             ASSERT_TRUE(port.IsValid());
             const sim::LineState line = pty.ReadLineState();
             EXPECT_EQ(line.baudRate, rate);
-            EXPECT_EQ(line.twoStopBits, stopBits == TwoStopBits);
+            EXPECT_EQ(line.twoStopBits, stopBits == StopBits::Two);
         }
     }
 }
@@ -98,15 +98,15 @@ bool TerminalIsExclusive(const std::string& path) {
 
 TEST(SerialPort, IsExclusiveAndReopensAtOtherSettingsAfterClose) {
     sim::PseudoTerminal pty;
-    PortHandle first = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    PortHandle first = OpenPort(pty.SlavePath(), {9600, 8, Parity::None, StopBits::One});
     ASSERT_TRUE(first.IsValid());
-    const PortHandle second = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    const PortHandle second = OpenPort(pty.SlavePath(), {9600, 8, Parity::None, StopBits::One});
     EXPECT_FALSE(second.IsValid());
     EXPECT_EQ(second.OpenError(), EBUSY);
     EXPECT_TRUE(TerminalIsExclusive(pty.SlavePath())) << "a refused opener cleared the flag";
 
     ClosePort(first);
-    const PortHandle again = OpenPort(pty.SlavePath(), {57600, 8, NoParity, TwoStopBits});
+    const PortHandle again = OpenPort(pty.SlavePath(), {57600, 8, Parity::None, StopBits::Two});
     ASSERT_TRUE(again.IsValid());
     EXPECT_EQ(pty.ReadLineState().baudRate, 57600u);
 }
@@ -122,7 +122,7 @@ TEST(SerialPort, RefusesWhatIsNotATerminalWithoutWritingToIt) {
     for (const Case& c :
          {Case{file, ENOTTY}, Case{dir.path(), EISDIR}, Case{dir.File("missing"), ENOENT}}) {
         SCOPED_TRACE(c.path);
-        const PortHandle port = OpenPort(c.path, {9600, 8, NoParity, OneStopBit});
+        const PortHandle port = OpenPort(c.path, {9600, 8, Parity::None, StopBits::One});
         EXPECT_FALSE(port.IsValid());
         EXPECT_EQ(port.OpenError(), c.error);
     }
@@ -153,7 +153,7 @@ TEST(SerialPort, OutputNoFlushSawLeaveIsThrownAwayAtClose) {
         sim::PseudoTerminal pty;
         std::stop_source stop;
         PortHandle port =
-            OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit}, stop.get_token());
+            OpenPort(pty.SlavePath(), {9600, 8, Parity::None, StopBits::One}, stop.get_token());
         ASSERT_TRUE(port.IsValid());
         ASSERT_TRUE(WritePort(port, output.data(), output.size()));
         if (c.flushed) {
@@ -174,7 +174,7 @@ TEST(SerialPort, OutputNoFlushSawLeaveIsThrownAwayAtClose) {
 
 TEST(SerialPort, ReadNeverWaitsAndDrainDiscardsWhatIsWaiting) {
     sim::PseudoTerminal pty;
-    PortHandle port = OpenPort(pty.SlavePath(), {9600, 8, NoParity, OneStopBit});
+    PortHandle port = OpenPort(pty.SlavePath(), {9600, 8, Parity::None, StopBits::One});
     ASSERT_TRUE(port.IsValid());
     std::uint8_t byte = 0x42;
     const auto before = std::chrono::steady_clock::now();

@@ -24,11 +24,11 @@ TEST(TermiosMapping, EveryDataBitsParityAndStopBitsValue) {
         bool twoStopBits;
     };
     const Case cases[] = {
-        {{9600, 5, NoParity, OneStopBit}, CS5, 0, false},
-        {{9600, 6, OddParity, OnePointFiveStopBits}, CS6, PARENB | PARODD, true},
-        {{9600, 7, EvenParity, TwoStopBits}, CS7, PARENB, true},
-        {{9600, 8, MarkParity, OneStopBit}, CS8, PARENB | CMSPAR | PARODD, false},
-        {{9600, 8, SpaceParity, TwoStopBits}, CS8, PARENB | CMSPAR, true},
+        {{9600, 5, Parity::None, StopBits::One}, CS5, 0, false},
+        {{9600, 6, Parity::Odd, StopBits::OnePointFive}, CS6, PARENB | PARODD, true},
+        {{9600, 7, Parity::Even, StopBits::Two}, CS7, PARENB, true},
+        {{9600, 8, Parity::Mark, StopBits::One}, CS8, PARENB | CMSPAR | PARODD, false},
+        {{9600, 8, Parity::Space, StopBits::Two}, CS8, PARENB | CMSPAR, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -41,7 +41,7 @@ TEST(TermiosMapping, EveryDataBitsParityAndStopBitsValue) {
 }
 
 TEST(TermiosMapping, BinaryModeWithoutOutputFlowControlKeepsInputFlowAndParityCheck) {
-    const termios t = MakeLineTermios(CookedLine(), {19200, 8, NoParity, TwoStopBits});
+    const termios t = MakeLineTermios(CookedLine(), {19200, 8, Parity::None, StopBits::Two});
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHOE | ECHONL | ISIG | IEXTEN), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
     EXPECT_EQ(
@@ -56,8 +56,9 @@ TEST(TermiosMapping, BinaryModeWithoutOutputFlowControlKeepsInputFlowAndParityCh
 }
 
 TEST(TermiosMapping, UnknownCodesLeaveTheLineAsItWas) {
-    const termios before = MakeLineTermios(CookedLine(), {9600, 7, EvenParity, TwoStopBits});
-    const termios after = MakeLineTermios(before, {9600, 9, 5, 3});
+    const termios before = MakeLineTermios(CookedLine(), {9600, 7, Parity::Even, StopBits::Two});
+    const termios after =
+        MakeLineTermios(before, {9600, 9, static_cast<Parity>(5), static_cast<StopBits>(3)});
     EXPECT_EQ(after.c_cflag, before.c_cflag);
 }
 

@@ -21,11 +21,11 @@ TEST(SimulatedController, StartsCookedLikeAFreshTerminal) {
 
 TEST(SimulatedController, TakesTheEntryRequestOnlyAtTheApplicationsSettings) {
     ControllerConfig config;
-    config.application = {115200, 8, NoParity, TwoStopBits};
+    config.application = {115200, 8, Parity::None, StopBits::Two};
     SimulatedController sim(config);
     const LineSettings wrongSettings[] = {
-        {9600, 8, NoParity, TwoStopBits},
-        {115200, 8, NoParity, OneStopBit},
+        {9600, 8, Parity::None, StopBits::Two},
+        {115200, 8, Parity::None, StopBits::One},
     };
     for (const LineSettings& wrong : wrongSettings) {
         PortHandle port = OpenPort(sim.PortPath(), wrong);
