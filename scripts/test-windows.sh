@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the core and quorvale.exe for Windows (mingw-w64, static) and tests them under wine:
-# the core's unit tests, then downloads from quorvale.exe through COM5, which the wine prefix
-# maps to the pseudo-terminal of a Linux simulator. No COM name of the prefix is left
-# pointing at a real serial port of the machine.
+# Builds the core, quorvale.exe and the dialog quorvale-bootloader.exe for Windows (mingw-w64,
+# static) and tests them under wine: the core's unit tests, then downloads from quorvale.exe
+# through COM5, which the wine prefix maps to the pseudo-terminal of a Linux simulator, then a
+# whole download through the dialog on a virtual X server (COM7). No COM name of the prefix is
+# left pointing at a real serial port of the machine.
+#   scripts/test-windows.sh                  the tests
+#   scripts/test-windows.sh --screenshots    ... and the dialog's pictures into docs/
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/build-target.sh"
@@ -16,8 +19,21 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x /usr/lib/wine/
     "${as_root[@]}" apt-get install -y --no-install-recommends g++-mingw-w64-x86-64-posix wine64
 fi
 
+needed=()
+for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || needed+=(xvfb xdotool imagemagick)
+done
+if [ ${#needed[@]} -gt 0 ]; then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get install -y --no-install-recommends xvfb xdotool imagemagick
+fi
+
 work="$(mktemp -d)"
+pictures="$work"
+[ "${1:-}" = "--screenshots" ] && pictures="$root/docs"
 simulators=()
+xserver=""
 export WINEPREFIX="$work/wine" WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 cleanup() {
@@ -26,6 +42,7 @@ cleanup() {
         wait "$pid" 2>/dev/null || true
     done
     /usr/lib/wine/wineserver -k 2>/dev/null || true
+    [ -z "$xserver" ] || kill "$xserver" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,6 +62,9 @@ start_simulator() {
 
 start_simulator good --hardware 7 --flash-out "$work/flash-windows.bin" --wire-out "$work/wire-windows.txt"
 start_simulator wrong --hardware 9
+# The dialog's controller listens at 19200 baud and runs at line speed, so that its download
+# lasts long enough to be seen.
+start_simulator dialog --hardware 7 --app-baud 19200 --paced --flash-out "$work/flash-dialog.bin"
 
 echo "== wine prefix"
 "$wine" wineboot --init >/dev/null 2>&1
@@ -54,6 +74,7 @@ for n in 1 2 3 4 5 6 7 8 9; do
     case $n in
         5) target="$good" ;;
         6) target="$wrong" ;;
+        7) target="$dialog" ;;
         *) target="/nonexistent/com$n" ;;
     esac
     "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$target" /f >/dev/null 2>&1
@@ -68,6 +89,7 @@ done
 rm -f "$WINEPREFIX"/dosdevices/com*
 ln -s "$good" "$WINEPREFIX/dosdevices/com5"
 ln -s "$wrong" "$WINEPREFIX/dosdevices/com6"
+ln -s "$dialog" "$WINEPREFIX/dosdevices/com7"
 if ls -l "$WINEPREFIX"/dosdevices/com? | grep -q '/dev/tty'; then
     echo "the wine prefix points at a serial port of this machine; stopping" >&2
     exit 1
@@ -78,10 +100,14 @@ cmake -S "$root" -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmak
     -DCMAKE_BUILD_TYPE=Release -DQUORVALE_WERROR=ON >/dev/null
 cmake --build "$windows_build"
 exe="$windows_build/src/cli/quorvale.exe"
-if x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | grep -viE 'kernel32|msvcrt|setupapi|advapi32|user32'; then
-    echo "quorvale.exe needs DLLs beyond the system's" >&2
-    exit 1
-fi
+bootloader="$windows_build/src/ui/quorvale-bootloader.exe"
+for program in "$exe" "$bootloader"; do
+    if x86_64-w64-mingw32-objdump -p "$program" | grep 'DLL Name' |
+        grep -viE 'kernel32|msvcrt|setupapi|advapi32|user32|gdi32|comctl32|comdlg32'; then
+        echo "$(basename "$program") needs DLLs beyond the system's" >&2
+        exit 1
+    fi
+done
 
 echo "== unit tests under wine"
 (cd "$windows_build" && ctest -j2 --output-on-failure)
@@ -131,6 +157,51 @@ check "its text" "Failed to open application port 'COM11'" "$(head -n 1 "$work/e
 check "ports succeeds" 0 $?
 grep -q "^COM5"$'\t'"COM5"$'\r'"\?$" "$work/ports.txt"
 check "ports lists COM5" 0 $?
+
+echo "== the dialog under wine"
+# A virtual X server, and wine's own desktop in it, which draws the dialog's frame as Windows
+# would. The port and the rate are stored beforehand, as a technician's last run left them.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
+xserver=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=":$(cat "$work/display")"
+settings='HKCU\Software\Quorvale\Bootloader\SerialPort'
+"$wine" reg add "$settings" /v Name /t REG_SZ /d COM7 /f >/dev/null 2>&1
+"$wine" reg add "$settings" /v Baud /t REG_SZ /d 19200 /f >/dev/null 2>&1
+head -c 8192 /dev/urandom >"$work/dialog.bin"
+"$linux_quorvale" pack "$work/dialog.bin" "$work/controller-v3.qvx" --baud 57600 --start 0x1000 \
+    --hardware 7 --version 3
+"$wine" explorer /desktop=Quorvale,640x250 "$bootloader" "Z:${work//\//\\}\\controller-v3.qvx" \
+    >/dev/null 2>&1 &
+dialog_pid=$!
+desktop="$(timeout 30 xdotool search --sync --name 'Wine desktop' | head -n 1)"
+[ -n "$desktop" ]
+check "the dialog opens" 0 $?
+# Cuts the desktop's background off, leaving the dialog with its frame.
+picture() { import -window "$desktop" -trim +repage "$pictures/$1"; }
+sleep 1
+picture windows-dialog-ready.png
+# A click on the caption makes the dialog the active window; then Enter presses OK.
+xdotool mousemove --window "$desktop" 300 12 click 1
+sleep 0.3
+xdotool key Return
+sleep 1.2
+picture windows-dialog-downloading.png
+for _ in $(seq 400); do [ -s "$work/flash-dialog.bin" ] && break; sleep 0.05; done
+cmp -s -n 8192 -i 4096:0 "$work/flash-dialog.bin" "$work/dialog.bin"
+check "Enter downloads the file through the dialog" 0 $?
+sleep 0.5
+picture windows-dialog-completed.png
+for value in "Name COM7" "Baud 19200" "DataBits 8" "parity None" "StopBits 1"; do
+    set -- $value
+    "$wine" reg query "$settings" /v "$1" 2>/dev/null | tr -d '\r' |
+        grep -qE "^ +$1 +REG_SZ +$2\$"
+    check "the registry holds $1 = $2" 0 $?
+done
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$dialog_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$dialog_pid" 2>/dev/null
+check "Escape closes the dialog" 1 $?
 set -e
 
 echo "windows: $passes passed, $failures failed"

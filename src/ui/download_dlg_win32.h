@@ -1,0 +1,70 @@
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "dialog/dialog_view.h"
+#include "dialog/download_dialog_core.h"
+
+namespace quorvale {
+
+// The per-user settings where the Windows dialog framework keeps profile strings:
+// HKEY_CURRENT_USER\Software\Quorvale\Bootloader\<section>, every value REG_SZ text.
+class RegistryStore final : public SettingsStore {
+public:
+    std::string Read(const char* section, const char* name, const char* fallback) override;
+    void Write(const char* section, const char* name, const std::string& text) override;
+};
+
+// The download dialog as a native Win32 dialog on template 102, with every decision left to
+// the dialog's core.
+class CDownloadDlg final : private DialogView {
+public:
+    CDownloadDlg(HINSTANCE instance, std::string fileName);
+    ~CDownloadDlg() override;
+    CDownloadDlg(const CDownloadDlg&) = delete;
+    CDownloadDlg& operator=(const CDownloadDlg&) = delete;
+
+    // Runs the dialog modally; answers its result (0 when there was no port to offer).
+    INT_PTR DoModal();
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnInitDialog();
+    void OnCommand(int id, int notification);
+    void ApplyPosted();
+    void KeepFocusInTheDialog();
+
+    void AddItem(int id, const std::string& text) override;
+    int ItemCount(int id) const override;
+    std::string ItemText(int id, int index) const override;
+    int Selection(int id) const override;
+    void Select(int id, int index) override;
+    void SetText(int id, const std::string& text) override;
+    void SetEnabled(int id, bool enabled) override;
+    void SetVisible(int id, bool visible) override;
+    void SetProgressRange(int maximum) override;
+    void SetProgress(int position) override;
+    void SetWaitCursor(bool waiting) override;
+    void ShowMessage(const std::string& text) override;
+    std::optional<std::string> ChooseFirmwareFile() override;
+    void Post(std::function<void()> change) override;
+
+    const HINSTANCE m_instance;
+    HWND m_window = nullptr;
+    HICON m_hIcon = nullptr;
+    HCURSOR m_cursorBeforeWait = nullptr;
+    RegistryStore m_store;
+    // The worker's changes wait here for the dialog's thread, which a private message wakes.
+    std::mutex m_postedMutex;
+    std::deque<std::function<void()>> m_posted;
+    // Last, so that it stops the worker before the rest goes.
+    DownloadDialogCore m_core;
+};
+
+}  // namespace quorvale
