@@ -109,7 +109,7 @@ INT_PTR CDownloadDlg::Handle(UINT message, WPARAM wParam, LPARAM) {
             OnCommand(LOWORD(wParam), HIWORD(wParam));
             return TRUE;
         case kPostedChanges:
-            ApplyPosted();
+            m_posted.RunAll();
             return TRUE;
         default:
             return FALSE;
@@ -143,26 +143,8 @@ void CDownloadDlg::OnCommand(int id, int notification) {
     }
 }
 
-void CDownloadDlg::ApplyPosted() {
-    for (;;) {
-        std::function<void()> change;
-        {
-            const std::lock_guard lock(m_postedMutex);
-            if (m_posted.empty()) {
-                return;
-            }
-            change = std::move(m_posted.front());
-            m_posted.pop_front();
-        }
-        change();
-    }
-}
-
 void CDownloadDlg::Post(std::function<void()> change) {
-    {
-        const std::lock_guard lock(m_postedMutex);
-        m_posted.push_back(std::move(change));
-    }
+    m_posted.Add(std::move(change));
     // Should the thread's queue be full, the change waits for the next wake-up.
     PostMessageA(m_window, kPostedChanges, 0, 0);
 }

@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include "dialog/dialog_view.h"
 #include "dialog/download_dialog_core.h"
+#include "dialog/posted_changes.h"
 
 namespace quorvale {
 
@@ -37,7 +36,6 @@ private:
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitDialog();
     void OnCommand(int id, int notification);
-    void ApplyPosted();
     void KeepFocusInTheDialog();
 
     void AddItem(int id, const std::string& text) override;
@@ -61,8 +59,7 @@ private:
     HCURSOR m_cursorBeforeWait = nullptr;
     RegistryStore m_store;
     // The worker's changes wait here for the dialog's thread, which a private message wakes.
-    std::mutex m_postedMutex;
-    std::deque<std::function<void()>> m_posted;
+    PostedChanges m_posted;
     // Last, so that it stops the worker before the rest goes.
     DownloadDialogCore m_core;
 };

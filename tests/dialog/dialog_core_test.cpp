@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
 #include "dialog/dialog_template.h"
 #include "dialog/download_dialog_core.h"
+#include "dialog/posted_changes.h"
 #include "image/firmware_file.h"
 #include "sim/controller.h"
+#include "support/fake_ports.h"
 #include "support/temp_dir.h"
 #include "support/timing.h"
 
@@ -64,26 +64,10 @@ public:
         ++fileChoices;
         return nextFileChoice;
     }
-    void Post(std::function<void()> change) override {
-        const std::lock_guard lock(m_mutex);
-        m_posted.push_back(std::move(change));
-    }
+    void Post(std::function<void()> change) override { m_posted.Add(std::move(change)); }
 
     // Runs the posted changes in order, as the dialog's thread would.
-    void RunPosted() {
-        for (;;) {
-            std::function<void()> change;
-            {
-                const std::lock_guard lock(m_mutex);
-                if (m_posted.empty()) {
-                    return;
-                }
-                change = std::move(m_posted.front());
-                m_posted.pop_front();
-            }
-            change();
-        }
-    }
+    void RunPosted() { m_posted.RunAll(); }
 
     std::string Selected(int id) const {
         const int index = Selection(id);
@@ -109,8 +93,7 @@ private:
         return found == items.end() ? none : found->second;
     }
 
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_posted;
+    PostedChanges m_posted;
 };
 
 class MapStore final : public SettingsStore {
@@ -135,16 +118,8 @@ private:
     }
 };
 
-struct FakePort {
-    std::string friendlyName;
-    std::string portName;
-};
-
-const std::vector<FakePort> kThreePorts = {
-    {"Communications Port (COM1)", "COM1"},
-    {"USB Serial Port (COM3)", "COM3"},
-    {"USB Serial Port (COM5)", "COM5"},
-};
+using test::FakePort;
+using test::kThreePorts;
 
 class DialogCoreTest : public testing::Test {
 protected:
@@ -161,12 +136,7 @@ protected:
         if (!m_discoveryFailure.empty()) {
             throw std::runtime_error(m_discoveryFailure);
         }
-        PortList list;
-        for (const FakePort& port : m_ports) {
-            list.push_back(std::make_unique<SerialPort>(port.friendlyName, port.portName,
-                                                        port.portName, true));
-        }
-        return list;
+        return test::MakePortList(m_ports);
     }
 
     std::string ExampleFile() {

@@ -16,6 +16,7 @@
 #include "dialog/dialog_template.h"
 #include "image/firmware_file.h"
 #include "sim/controller.h"
+#include "support/fake_ports.h"
 #include "support/timing.h"
 #include "ui/download_app.h"
 
@@ -24,16 +25,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct FakePort {
-    std::string friendlyName;
-    std::string portName;
-};
-
-const std::vector<FakePort> kThreePorts = {
-    {"Communications Port (COM1)", "COM1"},
-    {"USB Serial Port (COM3)", "COM3"},
-    {"USB Serial Port (COM5)", "COM5"},
-};
+using test::FakePort;
+using test::kThreePorts;
 
 // Services that never block: messages are recorded, the file choice is scripted, and the
 // port list is whatever the test offers.
@@ -54,12 +47,7 @@ struct FakeDesktop {
                     if (!failure.empty()) {
                         throw std::runtime_error(failure);
                     }
-                    PortList list;
-                    for (const FakePort& port : ports) {
-                        list.push_back(std::make_unique<SerialPort>(
-                            port.friendlyName, port.portName, port.portName, true));
-                    }
-                    return list;
+                    return test::MakePortList(ports);
                 }};
     }
 };
