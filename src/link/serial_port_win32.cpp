@@ -23,6 +23,7 @@ static_assert(static_cast<int>(StopBits::OnePointFive) == ONE5STOPBITS);
 static_assert(static_cast<int>(StopBits::Two) == TWOSTOPBITS);
 
 // Win32 waits are short sleeps that look at the stop request in between; nothing to signal.
+// A write or a flush in progress is not interrupted: the write time-outs bound it instead.
 struct StopSignal {};
 
 namespace {
@@ -55,6 +56,14 @@ int ErrnoFor(DWORD error) {
     }
 }
 
+constexpr DWORD kWriteGraceMs = 1000;
+
+// Twice the time of the longest character (start, 8 data, parity and 2 stop bits), rounded up.
+DWORD WriteMillisecondsPerByte(std::uint32_t baudRate) {
+    const std::uint32_t rate = std::max<std::uint32_t>(baudRate, 50);
+    return static_cast<DWORD>((2 * 12000 + rate - 1) / rate);
+}
+
 // Changes only what the line settings name, leaving the driver's other values as read.
 void ApplyLineSettings(HANDLE port, const LineSettings& settings) {
     DCB dcb{};
@@ -72,7 +81,11 @@ void ApplyLineSettings(HANDLE port, const LineSettings& settings) {
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
     SetCommState(port, &dcb);
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    // A write may take its bytes' time on the wire twice over and a second more: a device
+    // that no longer takes data then fails the write instead of holding it, and the worker
+    // with it, for ever.
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, WriteMillisecondsPerByte(settings.baudRate),
+                          kWriteGraceMs};
     SetCommTimeouts(port, &timeouts);
 }
 
@@ -135,7 +148,9 @@ bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count)
     }
     port.m_outputUnflushed = true;
     DWORD written = 0;
-    return WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE;
+    // A write that timed out reports success with fewer bytes taken.
+    return WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE &&
+           written == count;
 }
 
 std::size_t PortHandle::ReadAvailable() {
