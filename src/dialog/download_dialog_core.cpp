@@ -95,17 +95,6 @@ int ProgressBarPosition(std::uint32_t done, std::uint32_t total) {
     return static_cast<int>(done * std::uint32_t{kProgressMaximum} / total);
 }
 
-std::uint32_t LeadingNumber(const std::string& text) {
-    std::uint32_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            break;
-        }
-        value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    return value;
-}
-
 std::string FirmwareFileFromArguments(const std::vector<std::string>& arguments) {
     bool optionsEnded = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {

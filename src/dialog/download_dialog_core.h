@@ -45,6 +45,8 @@ public:
     void LoadFile(const std::string& path);
 
     State GetState() const { return m_state; }
+    // A worker has been started and not yet joined (Cancel joins it).
+    bool HasWorker() const { return m_worker.joinable(); }
     bool IsFileValid() const { return m_fileValid; }
 
     const char* GetPortName() const override { return m_portName.c_str(); }
@@ -98,9 +100,6 @@ std::string PhaseStatusText(DownloadPhase phase, std::uint32_t elapsedMs);
 
 // Where the bar stands for `done` of `total` bytes, 0 to 255, rounded down.
 int ProgressBarPosition(std::uint32_t done, std::uint32_t total);
-
-// atoi: the leading decimal digits as a number, 0 when there are none.
-std::uint32_t LeadingNumber(const std::string& text);
 
 // The firmware file the command line names: the first argument after the program's name
 // that is not an option ("--" ends the options), or empty.

@@ -57,9 +57,7 @@ public:
     const DownloadDialogCore& Core() const { return m_core; }
     DownloadDialogCore& Core() { return m_core; }
     bool IsFileValid() const { return m_core.IsFileValid(); }
-    bool IsDownloading() const {
-        return m_core.GetState() == DownloadDialogCore::State::Downloading;
-    }
+    bool IsDownloading() const { return m_core.HasWorker(); }
 
     // Escape and the close box arrive here.
     void reject() override;

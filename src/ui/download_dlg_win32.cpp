@@ -55,7 +55,7 @@ std::string RegistryStore::Read(const char* section, const char* name, const cha
     DWORD type = 0;
     DWORD size = 0;
     if (RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_SZ) {
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
         return fallback;  // as a profile string of another type reads
     }
     std::vector<char> text(size + 1, '\0');
@@ -192,7 +192,10 @@ void CDownloadDlg::SetVisible(int id, bool visible) {
 void CDownloadDlg::KeepFocusInTheDialog() {
     // A control disabled or hidden with the focus takes the keyboard with it, and Escape would
     // no longer reach the dialog: the focus goes on to a control that can use it, or to the
-    // status box, which stays while a download runs.
+    // status box, which stays while a download runs. A dialog in the background is left alone.
+    if (GetActiveWindow() != m_window) {
+        return;
+    }
     const HWND focus = GetFocus();
     if (focus && IsWindowVisible(focus) && IsWindowEnabled(focus)) {
         return;

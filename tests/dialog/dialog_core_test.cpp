@@ -198,7 +198,7 @@ TEST_F(DialogCoreTest, RestoresEachStoredSettingOrFallsBackToTheFirstItem) {
         {"Baud", std::string(10000, '7'), IdBaudCombo, "110"},
         {"Baud", "", IdBaudCombo, "110"},
         {"DataBits", "9", IdDataBitsCombo, "6"},
-        {"parity", "even", IdParityCombo, "Even"},  // not for the lists
+        {"parity", "even", IdParityCombo, "Even"},  // letter case counts only for ports
         {"parity", "X", IdParityCombo, "None"},
         {"parity", "\xff\xfe\x01garbage", IdParityCombo, "None"},
         {"StopBits", "1.5", IdStopBitsCombo, "1.5"},
@@ -394,6 +394,8 @@ TEST_F(DialogCoreTest, DownloadsToTheSimulatorAndCancelStopsTheNextAtOnce) {
     const auto stopAt = std::chrono::steady_clock::now();
     m_core->OnCancel();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, test::kTimingTolerance);
+    EXPECT_FALSE(m_core->HasWorker());
+    EXPECT_TRUE(OpenPort(slow.PortPath(), {}).IsValid()) << "the worker kept its port";
 }
 
 TEST(DialogCore, CommandLineFileIsTheFirstArgumentThatIsNotAnOption) {

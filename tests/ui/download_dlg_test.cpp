@@ -205,6 +205,23 @@ private slots:
         QCOMPARE(ControlOf<QComboBox>(*next, IdStopBitsCombo)->currentText(), QString("1.5"));
     }
 
+    void reportsMoveTheBarAndTheStatus() {
+        const auto dialog = OpenDialog();
+        auto* bar = ControlOf<QProgressBar>(*dialog, IdProgressBar);
+        bar->setRange(0, 255);
+        const std::pair<std::uint32_t, int> positions[] = {{256, 0}, {32768, 127}, {65536, 255}};
+        for (const auto& [done, position] : positions) {
+            dialog->Core().ReportProgress(done, 65536);
+            QTRY_COMPARE(bar->value(), position);
+            QVERIFY(bar->isVisible());
+            QVERIFY(!dialog->Control(IdStatusEdit)->isVisible());
+        }
+        dialog->Core().ReportPhase(Connected);
+        QTRY_VERIFY(!bar->isVisible());
+        QVERIFY(dialog->Control(IdStatusEdit)->isVisible());
+        QCOMPARE(Status(*dialog), QString());
+    }
+
     void downloadsToTheSimulator() {
         sim::ControllerConfig config;
         const auto [controller, dialog] = RigAgainst(config);
