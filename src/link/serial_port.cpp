@@ -2,23 +2,17 @@
 #include "link/serial_port.h"
 
 #include <algorithm>
-#include <array>
 #include <utility>
-
-#include "link/closing_steps.h"
 
 namespace quorvale {
 
-std::span<const CloseStep> ClosingSteps(bool stopRequested, bool outputUnflushed, bool exclusive) {
-    using enum CloseStep;
-    static constexpr std::array kStoppedExclusive{DiscardOutput, ReleaseExclusive, Close};
-    static constexpr std::array kStopped{DiscardOutput, Close};
-    static constexpr std::array kExclusive{ReleaseExclusive, Close};
-    static constexpr std::array kPlain{Close};
-    if (stopRequested || outputUnflushed) {
-        return exclusive ? std::span<const CloseStep>(kStoppedExclusive) : kStopped;
-    }
-    return exclusive ? std::span<const CloseStep>(kExclusive) : kPlain;
+bool PortHandle::DiscardsOutputOnClose() const {
+    // The driver would otherwise hold the close until the queue had drained: ten seconds for
+    // a block at 300 baud, and up to thirty on Linux for a controller that has stopped taking
+    // data. After a flush that emptied the queue nothing is thrown away, so that nothing
+    // written is lost. (A USB-serial adapter still sends what it has already taken, at most
+    // about one block: its drivers keep no flush of their own.)
+    return m_stop.stop_requested() || m_outputUnflushed;
 }
 
 PortHandle::PortHandle(PortHandle&& other) noexcept {

@@ -57,7 +57,10 @@ private:
 
     // Opens the device exclusively, as every port is opened; answers 0 or the error number.
     int Acquire(const std::string& name);
+    // Closes the handle, first throwing away output still queued when the download was
+    // stopped or no flush has seen that output leave (the close after a failed exchange).
     void Release();
+    bool DiscardsOutputOnClose() const;
     int StopFd() const;
     // Fills the receive buffer with what has arrived, without waiting; answers how much.
     std::size_t ReadAvailable();

@@ -12,7 +12,6 @@
 #include <optional>
 #include <utility>
 
-#include "link/closing_steps.h"
 #include "link/serial_port.h"
 #include "link/termios_mapping.h"
 
@@ -119,22 +118,15 @@ PortHandle::~PortHandle() {
 
 void PortHandle::Release() {
     if (m_fd >= 0) {
-        for (const CloseStep step :
-             ClosingSteps(m_stop.stop_requested(), m_outputUnflushed, m_exclusive)) {
-            switch (step) {
-                case CloseStep::DiscardOutput:
-                    ::tcflush(m_fd, TCOFLUSH);
-                    break;
-                case CloseStep::ReleaseExclusive:
-                    // Without this a pseudo-terminal that another process also holds could not
-                    // be reopened by an ordinary user.
-                    ::ioctl(m_fd, TIOCNXCL);
-                    break;
-                case CloseStep::Close:
-                    ::close(m_fd);
-                    break;
-            }
+        if (DiscardsOutputOnClose()) {
+            ::tcflush(m_fd, TCOFLUSH);
         }
+        if (m_exclusive) {
+            // Without this a pseudo-terminal that another process also holds could not be
+            // reopened by an ordinary user.
+            ::ioctl(m_fd, TIOCNXCL);
+        }
+        ::close(m_fd);
         m_fd = -1;
         m_exclusive = false;
         m_outputUnflushed = false;

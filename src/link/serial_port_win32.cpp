@@ -7,7 +7,6 @@
 #include <thread>
 #include <utility>
 
-#include "link/closing_steps.h"
 #include "link/serial_port.h"
 
 namespace quorvale {
@@ -107,14 +106,10 @@ int PortHandle::StopFd() const {
 
 void PortHandle::Release() {
     if (m_fd != -1) {
-        for (const CloseStep step :
-             ClosingSteps(m_stop.stop_requested(), m_outputUnflushed, false)) {
-            if (step == CloseStep::DiscardOutput) {
-                PurgeComm(AsHandle(m_fd), PURGE_TXABORT | PURGE_TXCLEAR);
-            } else if (step == CloseStep::Close) {
-                CloseHandle(AsHandle(m_fd));
-            }
+        if (DiscardsOutputOnClose()) {
+            PurgeComm(AsHandle(m_fd), PURGE_TXABORT | PURGE_TXCLEAR);
         }
+        CloseHandle(AsHandle(m_fd));
         m_fd = -1;
         m_outputUnflushed = false;
     }
