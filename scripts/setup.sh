@@ -12,6 +12,8 @@ PACKAGES=(
     libgmock-dev
     libcli11-dev
     libudev-dev
+    libssl-dev
+    nlohmann-json3-dev
     qt6-base-dev
     libqt6svg6
 )

@@ -1,15 +1,19 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "cli/events.h"
 #include "download/texts.h"
 #include "files/regular_file.h"
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
 #include "ports/discovery.h"
+#include "ports/port_identity.h"
+#include "ports/simulated_ports.h"
 
 namespace quorvale::cli {
 namespace {
@@ -82,13 +86,47 @@ int RunPack(const PackOptions& options) {
     return ExitSuccess;
 }
 
-int RunPorts() {
+namespace {
+
+Json PortObject(const SerialPort& port, const std::vector<std::string>& simulators) {
+    const PortIdentity identity = IdentifyPort(port.GetPortName());
+    const auto orNull = [](const std::optional<std::string>& value) {
+        return value ? Json(*value) : Json(nullptr);
+    };
+    return {
+        {"port", port.GetPortName()},
+        {"friendly_name", port.GetFriendlyName()},
+        {"by_id", orNull(identity.byId)},
+        {"by_path", orNull(identity.byPath)},
+        {"usb_vid", orNull(identity.usbVendorId)},
+        {"usb_pid", orNull(identity.usbProductId)},
+        {"serial_number", orNull(identity.serialNumber)},
+        {"manufacturer", orNull(identity.manufacturer)},
+        {"product", orNull(identity.product)},
+        {"simulated",
+         std::find(simulators.begin(), simulators.end(), port.GetPortName()) != simulators.end()},
+    };
+}
+
+}  // namespace
+
+int RunPorts(const PortsOptions& options) {
     PortList ports;
     try {
         ports = DiscoverSerialPorts();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "quorvale ports: %s\n", error.what());
         return ExitFailure;
+    }
+    if (options.json) {
+        // A program reading the list takes "no ports" as an empty list, not as a failure.
+        Json list = Json::array();
+        const std::vector<std::string> simulators = AnnouncedSimulators();
+        for (const PortEntry& port : ports) {
+            list.push_back(PortObject(*port, simulators));
+        }
+        std::printf("%s\n", JsonLine(list).c_str());
+        return ExitSuccess;
     }
     if (ports.empty()) {
         std::fprintf(stderr, "%s\n", DialogMessages::NoPortsAvailable);

@@ -28,6 +28,21 @@ struct DownloadOptions {
     // One port, or several for a gang download: one independent download on each at once.
     std::vector<std::string> ports;
     LineSettings line{9600, 8, Parity::None, StopBits::One};
+    // JSON Lines events on standard output in place of the human reports.
+    bool json = false;
+    // A line appended to this file for each download that ends.
+    std::optional<std::string> recordFile;
+    // Every byte on each port, "-" for standard error.
+    std::optional<std::string> traceFile;
+    // A port that isn't there yet is waited for; with `repeat`, each controller plugged in
+    // after the last is downloaded to as well.
+    bool wait = false;
+    bool repeat = false;
+    std::optional<double> waitTimeoutSeconds;
+};
+
+struct PortsOptions {
+    bool json = false;
 };
 
 struct PackOptions {
@@ -56,13 +71,16 @@ struct SimulateOptions {
     std::uint32_t flashWriteDelayUs = 0;
     std::string flashOut;
     std::string wireOut;
+    std::uint32_t adapterLatencyMs = 0;
+    // A symbolic link to the terminal, there while the simulator runs.
+    std::string link;
 };
 
 int RunInfo(const InfoOptions& options);
 int RunDownload(const DownloadOptions& options);
 int RunPack(const PackOptions& options);
 int RunSimulate(const SimulateOptions& options);
-int RunPorts();
+int RunPorts(const PortsOptions& options);
 
 // Loads a firmware file as the dialog's file panel does; on a rejection writes the panel's
 // message to stderr and answers nothing.
@@ -71,5 +89,8 @@ std::unique_ptr<FirmwareImage> LoadFirmwareOrSayWhy(const std::string& file);
 // Why a port could not be opened, for the line under the failure text: the system's own
 // words, and for a permission problem the group the user needs to be in.
 std::string ExplainOpenFailure(const std::string& port, int error);
+
+// This machine's name, as records give it; empty if the system won't say.
+std::string HostName();
 
 }  // namespace quorvale::cli

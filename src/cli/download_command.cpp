@@ -1,31 +1,49 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/events.h"
 #include "cli/progress_text.h"
 #include "cli/signals.h"
+#include "cli/trace.h"
 #include "download/texts.h"
 #include "download/worker.h"
+#include "files/append_file.h"
+#include "ports/path_watch.h"
 
 namespace quorvale::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
-// Where the downloads' reports go: one row per port. A single download writes plain lines and
-// redraws its bar in place on a terminal; several share the screen, a row each, redrawn in
-// place on a terminal and prefixed with the port in a log.
+// How long a port that has just appeared may refuse access (udev sets its owner and mode a
+// moment after the node is made) before the download is tried anyway.
+constexpr auto kSettleLimit = 2s;
+constexpr auto kSettleRetry = 50ms;
+
+constexpr char kWaitingForPort[] = "Waiting for the port";
+constexpr char kWaitingForUnplug[] = "Waiting for the controller to be unplugged";
+
+// Where the downloads' reports go for a reader: one row per port. A single download writes
+// plain lines and redraws its bar in place on a terminal; several share the screen, a row
+// each, redrawn in place on a terminal and prefixed with the port in a log.
 class Console {
 public:
-    Console(bool terminal, const std::vector<std::string>& ports)
-        : m_terminal(terminal), m_ports(ports) {
-        if (Gang() && m_terminal) {
+    Console(bool terminal, bool redrawRows, const std::vector<std::string>& ports)
+        : m_terminal(terminal),
+          m_redrawRows(redrawRows && terminal && ports.size() > 1),
+          m_ports(ports) {
+        if (m_redrawRows) {
             for (const std::string& port : m_ports) {
                 std::printf("%s:\n", port.c_str());
             }
@@ -35,7 +53,7 @@ public:
 
     void Status(std::size_t row, const std::string& text) {
         const std::lock_guard lock(m_mutex);
-        if (Gang() && m_terminal) {
+        if (m_redrawRows) {
             Redraw(row, text);
         } else {
             CloseBar();
@@ -47,15 +65,23 @@ public:
     void Progress(std::size_t row, std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs,
                   unsigned& lastTenth) {
         const std::lock_guard lock(m_mutex);
-        if (Gang() && m_terminal) {
+        if (m_redrawRows) {
             Redraw(row, ProgressBar(done, total, elapsedMs));
-        } else if (m_terminal) {
+        } else if (m_terminal && m_ports.size() == 1) {
             std::printf("\r%s", ProgressBar(done, total, elapsedMs).c_str());
             m_barOpen = true;
         } else if (const auto line = ProgressLine(done, total, elapsedMs, lastTenth)) {
             std::printf("%s%s\n", Prefix(row).c_str(), line->c_str());
         }
         std::fflush(stdout);
+    }
+
+    // A failure said at once (a run that goes on after it), on a line of its own.
+    void Failure(const std::string& text) {
+        const std::lock_guard lock(m_mutex);
+        CloseBar();
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", text.c_str());
     }
 
     // Ends a bar left half drawn, so that what follows starts on a line of its own.
@@ -66,9 +92,8 @@ public:
     }
 
 private:
-    bool Gang() const { return m_ports.size() > 1; }
     std::string Prefix(std::size_t row) const {
-        return Gang() ? m_ports[row] + ": " : std::string();
+        return m_ports.size() > 1 ? m_ports[row] + ": " : std::string();
     }
     void CloseBar() {
         if (m_barOpen) {
@@ -84,128 +109,421 @@ private:
     }
 
     const bool m_terminal;
+    const bool m_redrawRows;
     const std::vector<std::string>& m_ports;
     std::mutex m_mutex;
     bool m_barOpen = false;
 };
 
-// One download's view of the console, and the inputs its worker asks for.
-class ConsoleProgress final : public WorkerThread::Progress {
-public:
-    ConsoleProgress(const DownloadOptions& options, std::size_t row, const FirmwareImage& image,
-                    Console& console)
-        : m_options(options), m_row(row), m_image(image), m_console(console) {}
+// What every port's downloads share during one command.
+struct Run {
+    const DownloadOptions& options;
+    const FirmwareImage& image;
+    Json imageFields;
+    std::string host;
+    Console* console = nullptr;     // human reports; none with --json
+    EventStream* events = nullptr;  // --json
+    AppendFile* record = nullptr;   // --record
+    TraceLog* trace = nullptr;      // --trace
+};
 
-    const char* GetPortName() const override { return m_options.ports[m_row].c_str(); }
-    std::uint32_t GetAppBaudRate() const override { return m_options.line.baudRate; }
-    std::uint8_t GetAppDataBits() const override { return m_options.line.dataBits; }
+// One download on one port: the inputs its worker asks for, and where its reports go.
+class PortDownload final : public WorkerThread::Progress {
+public:
+    PortDownload(const Run& run, std::size_t row) : m_run(run), m_row(row) {}
+
+    const char* GetPortName() const override { return Port().c_str(); }
+    std::uint32_t GetAppBaudRate() const override { return m_run.options.line.baudRate; }
+    std::uint8_t GetAppDataBits() const override { return m_run.options.line.dataBits; }
     std::uint8_t GetAppParity() const override {
-        return static_cast<std::uint8_t>(m_options.line.parity);
+        return static_cast<std::uint8_t>(m_run.options.line.parity);
     }
     std::uint8_t GetAppStopBits() const override {
-        return static_cast<std::uint8_t>(m_options.line.stopBits);
+        return static_cast<std::uint8_t>(m_run.options.line.stopBits);
     }
-    const FirmwareImage& GetImage() const override { return m_image; }
+    const FirmwareImage& GetImage() const override { return m_run.image; }
 
-    void ReportError(const char* text) override {
-        const std::lock_guard lock(m_mutex);
-        m_outcome = text;
+    void ReportError(const char*) override {
+        // The result carries the text, with its kind; the time is taken here, where it ended.
         m_elapsed = Elapsed();
     }
 
     void ReportPhase(DownloadPhase phase) override {
+        static constexpr const char* kPhaseNames[] = {"initiating", "connected", "completed"};
         if (phase == Initiating) {
             m_start = Clock::now();
-            m_console.Status(m_row, StatusTexts::InitiatingDownload);
         } else if (phase == Completed) {
-            const std::lock_guard lock(m_mutex);
             m_elapsed = Elapsed();
-            m_outcome = CompletedText(m_elapsed);
-            m_console.Status(m_row, m_outcome);
+        }
+        if (m_run.events) {
+            m_run.events->Emit("phase", Port(), {{"phase", kPhaseNames[phase]}});
+        }
+        if (m_run.console && phase == Initiating) {
+            m_run.console->Status(m_row, StatusTexts::InitiatingDownload);
+        } else if (m_run.console && phase == Completed) {
+            m_run.console->Status(m_row, CompletedText(m_elapsed));
         }
     }
 
     void ReportProgress(std::uint32_t done, std::uint32_t total) override {
-        m_console.Progress(m_row, done, total, Elapsed(), m_lastTenth);
+        m_done = done;
+        if (m_run.events) {
+            m_run.events->Emit("progress", Port(), {{"done", done}, {"total", total}});
+        }
+        if (m_run.console) {
+            m_run.console->Progress(m_row, done, total, Elapsed(), m_lastTenth);
+        }
     }
 
-    // What the download came to: the completion text or the failure text, and how long it took.
-    std::string Outcome() const {
-        const std::lock_guard lock(m_mutex);
-        return m_outcome;
+    // Runs the download to its end and tells the events and the record how it ended.
+    DownloadResult Perform(std::stop_token stop) {
+        if (m_run.events) {
+            m_run.events->Emit("start", Port(), m_run.imageFields);
+        }
+        std::unique_ptr<PortTrace> trace;
+        if (m_run.trace) {
+            trace = std::make_unique<PortTrace>(*m_run.trace, Port());
+        }
+        m_result = PerformDownload(*this, std::move(stop), trace.get());
+        if (m_result.kind == FailureKind::Cancelled) {
+            m_elapsed = Elapsed();
+        }
+        const Json ending = Ending();
+        if (m_run.events) {
+            if (!m_result.Completed()) {
+                m_run.events->Emit("failure", Port(), Failure());
+            }
+            m_run.events->Emit("end", Port(), ending);
+        }
+        if (m_run.record) {
+            Record(ending);
+        }
+        return m_result;
     }
-    std::uint32_t ElapsedMs() const {
-        const std::lock_guard lock(m_mutex);
-        return m_elapsed;
+
+    const DownloadResult& Result() const { return m_result; }
+    std::uint32_t ElapsedMs() const { return m_elapsed; }
+    // The completion text, or the failure text.
+    std::string Outcome() const {
+        return m_result.Completed() ? CompletedText(m_elapsed) : m_result.message;
+    }
+    // The failure text and, for a port that would not open, the system's reason under it.
+    std::string FailureText() const {
+        std::string text = m_result.message;
+        if (const auto why = SystemErrorText()) {
+            text += "\n" + *why;
+        }
+        return text;
     }
 
 private:
+    const std::string& Port() const { return m_run.options.ports[m_row]; }
+
     std::uint32_t Elapsed() const {
         return static_cast<std::uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count());
     }
 
-    const DownloadOptions& m_options;
+    std::optional<std::string> SystemErrorText() const {
+        if (m_result.systemError == 0) {
+            return std::nullopt;
+        }
+        return ExplainOpenFailure(Port(), m_result.systemError);
+    }
+
+    Json Failure() const {
+        const auto why = SystemErrorText();
+        return {{"kind", FailureKindName(m_result.kind)},
+                {"message", m_result.message},
+                {"system_error", why ? Json(*why) : Json(nullptr)}};
+    }
+
+    Json Ending() const {
+        const double seconds = m_elapsed / 1000.0;
+        const auto perSecond =
+            m_elapsed ? static_cast<std::uint64_t>(m_done * 1000.0 / m_elapsed) : std::uint64_t{0};
+        return {{"outcome", OutcomeName(m_result)},
+                {"seconds", seconds},
+                {"bytes_per_second", perSecond}};
+    }
+
+    void Record(const Json& ending) const {
+        Json line = {
+            {"time", UtcTimestamp(std::chrono::system_clock::now())},
+            {"port", Port()},
+            {"host", m_run.host},
+        };
+        line.update(m_run.imageFields);
+        line.update(ending);
+        line["failure_kind"] =
+            m_result.Completed() ? Json(nullptr) : Json(FailureKindName(m_result.kind));
+        line["message"] = m_result.Completed() ? Json(nullptr) : Json(m_result.message);
+        std::string error;
+        if (!m_run.record->AppendLine(JsonLine(line), error)) {
+            std::fprintf(stderr, "quorvale download: %s\n", error.c_str());
+        }
+    }
+
+    const Run& m_run;
     const std::size_t m_row;
-    const FirmwareImage& m_image;
-    Console& m_console;
     Clock::time_point m_start = Clock::now();
     unsigned m_lastTenth = 0;
-    mutable std::mutex m_mutex;
-    std::string m_outcome;
     std::uint32_t m_elapsed = 0;
+    std::uint32_t m_done = 0;
+    DownloadResult m_result;
 };
 
-bool IsOpenFailure(const std::string& error, const std::string& port) {
-    return error == FormatText(DownloadMessages::FailedToOpenApplicationPort, port.c_str()) ||
-           error == FormatText(DownloadMessages::FailedToOpenPort, port.c_str());
+// What the ports have done so far, and whether the run is ending. A port starts a download
+// only while the run goes on, so that an interrupt either finds it downloading (and cancels
+// it) or keeps it from starting.
+class Tally {
+public:
+    explicit Tally(std::size_t ports) : m_ports(ports) {}
+
+    bool BeginDownload() {
+        const std::lock_guard lock(m_mutex);
+        if (m_ending) {
+            return false;
+        }
+        ++m_downloading;
+        return true;
+    }
+    void EndDownload(std::size_t row, const DownloadResult& result) {
+        const std::lock_guard lock(m_mutex);
+        --m_downloading;
+        Count(row, result.Completed(),
+              !result.Completed() && result.kind != FailureKind::Cancelled);
+    }
+    // A port that gave up without a download (it never appeared) counts as a failure.
+    void GaveUp(std::size_t row) {
+        const std::lock_guard lock(m_mutex);
+        Count(row, false, true);
+    }
+    // Ends the run; answers whether a download was running.
+    bool End() {
+        const std::lock_guard lock(m_mutex);
+        m_ending = true;
+        return m_downloading > 0;
+    }
+
+    bool AnyFailed() const {
+        const std::lock_guard lock(m_mutex);
+        for (const PortCounts& port : m_ports) {
+            if (port.failed > 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // "PORT: N completed, M failed", a line per port.
+    void PrintSummary(const std::vector<std::string>& names) const {
+        const std::lock_guard lock(m_mutex);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            std::fprintf(stderr, "%s: %u completed, %u failed\n", names[i].c_str(),
+                         m_ports[i].completed, m_ports[i].failed);
+        }
+    }
+
+private:
+    struct PortCounts {
+        unsigned completed = 0;
+        unsigned failed = 0;
+    };
+    void Count(std::size_t row, bool completed, bool failed) {
+        m_ports[row].completed += completed ? 1 : 0;
+        m_ports[row].failed += failed ? 1 : 0;
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<PortCounts> m_ports;
+    std::size_t m_downloading = 0;
+    bool m_ending = false;
+};
+
+// Sleeps for `duration` unless the stop comes first; answers whether it did not.
+bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds duration) {
+    std::mutex mutex;
+    std::condition_variable_any wakeUp;
+    std::unique_lock lock(mutex);
+    wakeUp.wait_for(lock, stop, duration, [] { return false; });
+    return !stop.stop_requested();
 }
 
-// The failure text, and under it why the port could not be opened when that was the failure.
-void PrintFailure(const std::string& port, const std::string& error) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    if (IsOpenFailure(error, port)) {
-        if (const int why = ProbePortOpen(port)) {
-            std::fprintf(stderr, "%s\n", ExplainOpenFailure(port, why).c_str());
+// A port that has just appeared may not be ours to open for a moment: udev gives the node
+// its group and mode, or a modem manager probes it, after it appears. Access is looked at
+// without opening the port, which would toggle its modem lines.
+void LetNewPortSettle(const std::string& port, std::stop_token stop) {
+    const auto deadline = Clock::now() + kSettleLimit;
+    while (!PortAccessible(port) && Clock::now() < deadline) {
+        if (!PauseUnlessStopped(stop, kSettleRetry)) {
+            return;
         }
     }
 }
 
-void PrintSummary(const DownloadOptions& options,
-                  const std::vector<std::unique_ptr<ConsoleProgress>>& progress) {
+// One port's part of the command: wait for it when asked, download, and with --repeat do it
+// again for each controller plugged in, until the stop.
+class PortLoop {
+public:
+    PortLoop(const Run& run, Tally& tally, std::size_t row)
+        : m_run(run), m_tally(tally), m_row(row) {}
+
+    void Serve(std::stop_token stop) {
+        const DownloadOptions& options = m_run.options;
+        for (;;) {
+            if (options.wait && !AwaitPort(true, stop)) {
+                return;
+            }
+            if (!m_tally.BeginDownload()) {
+                return;
+            }
+            m_last = std::make_unique<PortDownload>(m_run, m_row);
+            const DownloadResult result = m_last->Perform(stop);
+            m_tally.EndDownload(m_row, result);
+            if (!options.repeat) {
+                return;
+            }
+            // The run goes on, so a failure is said now rather than at the end.
+            if (!result.Completed() && result.kind != FailureKind::Cancelled) {
+                SayFailure(m_last->FailureText());
+            }
+            if (stop.stop_requested() || !AwaitPort(false, stop)) {
+                return;
+            }
+        }
+    }
+
+    // The last download, if one ran.
+    const PortDownload* Last() const { return m_last.get(); }
+
+private:
+    const std::string& Port() const { return m_run.options.ports[m_row]; }
+
+    void SayFailure(const std::string& text) const {
+        if (m_run.console) {
+            m_run.console->Failure(text);
+        } else {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        }
+    }
+
+    // Waits for the port to appear (and settle) or to go; false when the port is done with.
+    bool AwaitPort(bool present, std::stop_token stop) {
+        if (PathExists(Port()) == present) {
+            if (present) {
+                LetNewPortSettle(Port(), stop);
+            }
+            return !stop.stop_requested();
+        }
+        if (m_run.console) {
+            m_run.console->Status(m_row, present ? kWaitingForPort : kWaitingForUnplug);
+        }
+        std::optional<std::chrono::milliseconds> limit;
+        if (present && m_run.options.waitTimeoutSeconds) {
+            limit = std::chrono::milliseconds(
+                static_cast<std::int64_t>(*m_run.options.waitTimeoutSeconds * 1000));
+        }
+        int error = 0;
+        switch (WaitForPath(Port(), present, stop, limit, error)) {
+            case PathWait::Reached:
+                if (present) {
+                    LetNewPortSettle(Port(), stop);
+                }
+                return !stop.stop_requested();
+            case PathWait::Stopped:
+                return false;
+            case PathWait::TimedOut:
+                std::fprintf(stderr, "Port '%s' did not appear within %g seconds\n", Port().c_str(),
+                             *m_run.options.waitTimeoutSeconds);
+                break;
+            case PathWait::Failed:
+                std::fprintf(stderr, "Cannot watch for port '%s': %s\n", Port().c_str(),
+                             std::strerror(error));
+                break;
+        }
+        m_tally.GaveUp(m_row);
+        return false;
+    }
+
+    const Run& m_run;
+    Tally& m_tally;
+    const std::size_t m_row;
+    std::unique_ptr<PortDownload> m_last;
+};
+
+// The closing table of a gang download: port, time, outcome.
+void PrintTable(std::FILE* out, const DownloadOptions& options,
+                const std::vector<std::unique_ptr<PortLoop>>& loops) {
     std::size_t width = 4;
     for (const std::string& port : options.ports) {
         width = std::max(width, port.size());
     }
     const int column = static_cast<int>(width);
-    std::printf("\n%-*s  %-5s  %s\n", column, "Port", "Time", "Outcome");
-    for (std::size_t i = 0; i < progress.size(); ++i) {
-        std::printf("%-*s  %-5s  %s\n", column, options.ports[i].c_str(),
-                    ElapsedText(progress[i]->ElapsedMs()).c_str(), progress[i]->Outcome().c_str());
+    std::fprintf(out, "\n%-*s  %-5s  %s\n", column, "Port", "Time", "Outcome");
+    for (std::size_t i = 0; i < loops.size(); ++i) {
+        const PortDownload* last = loops[i]->Last();
+        std::fprintf(out, "%-*s  %-5s  %s\n", column, options.ports[i].c_str(),
+                     ElapsedText(last ? last->ElapsedMs() : 0).c_str(),
+                     last ? last->Outcome().c_str() : "");
     }
-    std::fflush(stdout);
+    std::fflush(out);
+}
+
+// Opens what the options ask to write beside the downloads; false, having said why, when
+// one of them can't be.
+template <typename File, typename... Args>
+bool OpenOutput(const std::optional<std::string>& path, std::unique_ptr<File>& file, Args... args) {
+    if (!path) {
+        return true;
+    }
+    std::string error;
+    file = File::Open(*path, args..., error);
+    if (!file) {
+        std::fprintf(stderr, "quorvale download: %s\n", error.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 int RunDownload(const DownloadOptions& options) {
+    const auto commandStart = Clock::now();
     const auto image = LoadFirmwareOrSayWhy(options.file);
     if (!image) {
         return ExitUsage;
     }
-
-    Console console(::isatty(STDOUT_FILENO) != 0, options.ports);
-    std::vector<std::unique_ptr<ConsoleProgress>> progress;
-    for (std::size_t row = 0; row < options.ports.size(); ++row) {
-        progress.push_back(std::make_unique<ConsoleProgress>(options, row, *image, console));
+    std::unique_ptr<AppendFile> record;
+    std::unique_ptr<TraceLog> trace;
+    if (!OpenOutput(options.recordFile, record) ||
+        !OpenOutput(options.traceFile, trace, commandStart)) {
+        return ExitUsage;
     }
-    std::vector<std::uint32_t> results(progress.size(), 1);
-    std::atomic<std::size_t> running{progress.size()};
+
+    std::unique_ptr<Console> console;
+    std::unique_ptr<EventStream> events;
+    if (options.json) {
+        events = std::make_unique<EventStream>(stdout);
+    } else {
+        console =
+            std::make_unique<Console>(::isatty(STDOUT_FILENO) != 0, !options.repeat, options.ports);
+    }
+    const Run run{options,      *image,        ImageFields(options.file, *image),
+                  HostName(),   console.get(), events.get(),
+                  record.get(), trace.get()};
+
+    Tally tally(options.ports.size());
+    std::vector<std::unique_ptr<PortLoop>> loops;
+    for (std::size_t row = 0; row < options.ports.size(); ++row) {
+        loops.push_back(std::make_unique<PortLoop>(run, tally, row));
+    }
+    std::atomic<std::size_t> running{loops.size()};
     const pthread_t waiting = pthread_self();
-    std::vector<std::jthread> workers;
-    for (std::size_t i = 0; i < progress.size(); ++i) {
-        workers.emplace_back([&, i](std::stop_token stop) {
-            results[i] = DownloadWorker(progress[i].get(), stop);
+    std::vector<std::jthread> threads;
+    for (const auto& loop : loops) {
+        threads.emplace_back([&, port = loop.get()](std::stop_token stop) {
+            port->Serve(stop);
             if (--running == 0) {
                 WakeUp(waiting);
             }
@@ -213,26 +531,35 @@ int RunDownload(const DownloadOptions& options) {
     }
 
     const bool interrupted = !IsWakeUp(WaitForSignal());
-    for (std::jthread& worker : workers) {
-        worker.request_stop();
-        worker.join();
+    const bool downloadCancelled = tally.End() && interrupted;
+    for (std::jthread& thread : threads) {
+        thread.request_stop();
+        thread.join();
     }
-    console.EndLine();
+    if (console) {
+        console->EndLine();
+    }
+
+    if (options.repeat) {
+        tally.PrintSummary(options.ports);
+        if (downloadCancelled) {
+            return ExitCancelled;
+        }
+        return tally.AnyFailed() ? ExitFailure : ExitSuccess;
+    }
     if (interrupted) {
-        std::fprintf(stderr, "Download cancelled\n");
+        std::fprintf(stderr, "%s\n", DownloadMessages::DownloadCancelled);
         return ExitCancelled;
     }
-    if (progress.size() > 1) {
-        PrintSummary(options, progress);
+    if (options.ports.size() > 1) {
+        PrintTable(options.json ? stderr : stdout, options, loops);
     }
-    bool allSucceeded = true;
-    for (std::size_t i = 0; i < progress.size(); ++i) {
-        if (results[i] != 0) {
-            allSucceeded = false;
-            PrintFailure(options.ports[i], progress[i]->Outcome());
+    for (const auto& loop : loops) {
+        if (const PortDownload* last = loop->Last(); last && !last->Result().Completed()) {
+            std::fprintf(stderr, "%s\n", last->FailureText().c_str());
         }
     }
-    return allSucceeded ? ExitSuccess : ExitFailure;
+    return tally.AnyFailed() ? ExitFailure : ExitSuccess;
 }
 
 }  // namespace quorvale::cli

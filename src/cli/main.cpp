@@ -62,6 +62,7 @@ struct Commands {
     InfoOptions info;
     DownloadOptions download;
     PackOptions pack;
+    PortsOptions ports;
     SimulateOptions simulate;
     std::uint32_t bootloaderBaud = 0;
     std::uint32_t refuseBlockAt = 0;
@@ -80,6 +81,21 @@ void AddDownload(CLI::App& app, Commands& c) {
                      "Serial port, such as /dev/ttyUSB0; repeat it to flash several at once")
         ->required();
     AddLineOptions(*download, c.download.line, "");
+    DownloadOptions& o = c.download;
+    download->add_flag("--json", o.json,
+                       "JSON Lines events on standard output (docs/json-events.md)");
+    download->add_option("--record", o.recordFile,
+                         "Append a JSON line for each download that ends to this file");
+    download->add_option("--trace", o.traceFile,
+                         "Write every byte sent and received to this file ('-': standard error)");
+    download->add_flag("--wait", o.wait, "Wait for a port that is not there yet");
+    download->add_flag("--repeat", o.repeat,
+                       "After each download wait for the port to go and come back, and download "
+                       "again, until Ctrl-C (implies --wait)");
+    download
+        ->add_option("--wait-timeout", o.waitTimeoutSeconds,
+                     "Give up when a port has not appeared after this many seconds")
+        ->check(CLI::PositiveNumber);
 }
 
 void AddPack(CLI::App& app, Commands& c) {
@@ -101,8 +117,10 @@ void AddPack(CLI::App& app, Commands& c) {
         ->transform(number);
 }
 
-void AddPorts(CLI::App& app) {
-    app.add_subcommand("ports", "List the serial ports: port name, tab, friendly name");
+void AddPorts(CLI::App& app, Commands& c) {
+    auto* ports =
+        app.add_subcommand("ports", "List the serial ports: port name, tab, friendly name");
+    ports->add_flag("--json", c.ports.json, "A JSON array with what is known of each port");
 }
 
 [[maybe_unused]] CLI::App* AddSimulate(CLI::App& app, Commands& c) {
@@ -142,6 +160,12 @@ void AddPorts(CLI::App& app) {
         "Write every byte received, a line per change of line settings, after each download");
     simulate->add_option("--flash-out", o.flashOut,
                          "Write the 64 KiB flash here after each download");
+    simulate
+        ->add_option("--adapter-latency", o.adapterLatencyMs,
+                     "Milliseconds each reply is held, as by a USB adapter's latency timer")
+        ->transform(Number(0, 1000));
+    simulate->add_option("--link", o.link,
+                         "Make this symbolic link to the terminal while the simulator runs");
     return simulate;
 }
 
@@ -160,7 +184,7 @@ int main(int argc, char** argv) {
     AddInfo(app, c);
     AddDownload(app, c);
     AddPack(app, c);
-    AddPorts(app);
+    AddPorts(app, c);
 #ifndef _WIN32
     // The simulated controller lives on a pseudo-terminal: Linux only.
     CLI::App* simulate = AddSimulate(app, c);
@@ -175,13 +199,14 @@ int main(int argc, char** argv) {
         return RunInfo(c.info);
     }
     if (app.got_subcommand("download")) {
+        c.download.wait = c.download.wait || c.download.repeat;
         return RunDownload(c.download);
     }
     if (app.got_subcommand("pack")) {
         return RunPack(c.pack);
     }
     if (app.got_subcommand("ports")) {
-        return RunPorts();
+        return RunPorts(c.ports);
     }
 #ifndef _WIN32
     if (simulate->count("--boot-baud")) {

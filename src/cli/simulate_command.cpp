@@ -1,5 +1,6 @@
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 
 #include "cli/commands.h"
 #include "cli/signals.h"
@@ -35,8 +36,44 @@ sim::ControllerConfig ControllerConfigFor(const SimulateOptions& options) {
     config.replyDelay = std::chrono::milliseconds(options.replyDelayMs);
     config.pacedLine = options.paced;
     config.flashWriteDelay = std::chrono::microseconds(options.flashWriteDelayUs);
+    config.adapterLatency = std::chrono::milliseconds(options.adapterLatencyMs);
     return config;
 }
+
+// A symbolic link to the simulator's terminal for as long as it runs: a stand-in for the
+// links udev makes, which come and go with the device.
+class TerminalLink {
+public:
+    TerminalLink(const std::string& link, const std::string& terminal) : m_link(link) {
+        if (m_link.empty()) {
+            return;
+        }
+        std::error_code error;
+        // A link left by a simulator that was killed is replaced; anything else is kept.
+        if (std::filesystem::is_symlink(m_link, error)) {
+            std::filesystem::remove(m_link, error);
+        }
+        std::filesystem::create_symlink(terminal, m_link, error);
+        if (error) {
+            m_error = "cannot make the link '" + m_link + "': " + error.message();
+            m_link.clear();
+        }
+    }
+    ~TerminalLink() {
+        if (!m_link.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(m_link, ignored);
+        }
+    }
+    TerminalLink(const TerminalLink&) = delete;
+    TerminalLink& operator=(const TerminalLink&) = delete;
+
+    const std::string& Error() const { return m_error; }
+
+private:
+    std::string m_link;
+    std::string m_error;
+};
 
 // "<baud> <1|2 stop bits> <hex bytes>", a line each time the line settings changed.
 std::string WireText(const std::vector<sim::WireByte>& received) {
@@ -90,6 +127,11 @@ int RunSimulate(const SimulateOptions& options) {
     sim::SimulatedController controller(ControllerConfigFor(options), onFinishedAndWire);
     running = &controller;
     const SimulatorAnnouncement announcement(controller.PortPath());
+    const TerminalLink link(options.link, controller.PortPath());
+    if (!link.Error().empty()) {
+        std::fprintf(stderr, "quorvale simulate: %s\n", link.Error().c_str());
+        return ExitUsage;
+    }
     std::printf("%s\n", controller.PortPath().c_str());
     std::fflush(stdout);
     while (IsWakeUp(WaitForSignal())) {

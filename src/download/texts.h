@@ -19,7 +19,22 @@ inline constexpr char FailedToSendDataBlock[] = "Failed to send data block at ad
 // The finish frame could not be handed to the port (the controller went away after its last
 // block): the bootloader never learnt that the download is complete.
 inline constexpr char FailedToFinishDownload[] = "Failed to finish download on port '%s'";
+// A download stopped by the technician or by a signal.
+inline constexpr char DownloadCancelled[] = "Download cancelled";
 }  // namespace DownloadMessages
+
+// How events and records name the ways a download ends, by FailureKind.
+inline constexpr std::array<const char*, 9> FailureKindNames = {
+    nullptr,  // completed
+    "open_application_port",
+    "open_bootloader_port",
+    "no_hardware_code",
+    "wrong_hardware_code",
+    "version_refused",
+    "block_refused",
+    "finish_failed",
+    "cancelled",
+};
 
 // What the status line shows for the download's phases.
 namespace StatusTexts {

@@ -40,13 +40,14 @@ bool IsErased(const std::uint8_t* block, std::uint32_t size) {
 
 class DownloadRun {
 public:
-    DownloadRun(WorkerThread::Progress& progress, std::stop_token stop)
+    DownloadRun(WorkerThread::Progress& progress, std::stop_token stop, LineObserver* observer)
         : m_progress(progress),
           m_image(progress.GetImage()),
           m_portName(CopyOf(progress.GetPortName())),
-          m_stop(std::move(stop)) {}
+          m_stop(std::move(stop)),
+          m_observer(observer) {}
 
-    std::uint32_t Execute();
+    DownloadResult Execute();
 
 private:
     // Each answers true to go on; false once the run has ended (failure reported, or stopped).
@@ -60,7 +61,9 @@ private:
     bool Pause(std::chrono::milliseconds duration);
     bool Stopped() const { return m_stop.stop_requested(); }
     // Reports the failure unless a stop was requested, then lets go of the port.
-    bool Fail(const std::string& text);
+    bool Fail(FailureKind kind, const std::string& text, int systemError = 0);
+    // The failure reported, else the completion, else (stopped) the cancellation.
+    DownloadResult Result() const;
 
     template <typename Report>
     void Tell(Report report) {
@@ -73,37 +76,49 @@ private:
     const FirmwareImage& m_image;
     const std::string m_portName;
     const std::stop_token m_stop;
+    LineObserver* const m_observer;
     PortHandle m_port;
+    DownloadResult m_failure;
+    bool m_completed = false;
 };
 
-std::uint32_t DownloadRun::Execute() {
+DownloadResult DownloadRun::Execute() {
     Tell([](auto& p) { p.ReportPhase(Initiating); });
     std::uint8_t code = 0;
     if (!ReachBootloader(code)) {
-        return Failed;
+        return Result();
     }
     if (code != m_image.GetHardwareCode()) {
-        Fail(FormatText(DownloadMessages::IncorrectHardwareCode, unsigned{code},
-                        m_portName.c_str()));
-        return Failed;
+        Fail(FailureKind::WrongHardwareCode, FormatText(DownloadMessages::IncorrectHardwareCode,
+                                                        unsigned{code}, m_portName.c_str()));
+        return Result();
     }
     Tell([](auto& p) { p.ReportPhase(Connected); });
     if (!SetVersionNumber(m_port, m_image.GetVersion())) {
-        Fail(FormatText(DownloadMessages::FailedToSetVersionNumber, unsigned{m_image.GetVersion()},
+        Fail(FailureKind::VersionRefused,
+             FormatText(DownloadMessages::FailedToSetVersionNumber, unsigned{m_image.GetVersion()},
                         m_portName.c_str()));
-        return Failed;
+        return Result();
     }
     DrainPort(m_port);
-    if (!SendImage() || !Finish()) {
-        return Failed;
+    if (SendImage()) {
+        Finish();
     }
-    return Stopped() ? Failed : Succeeded;
+    return Result();
+}
+
+DownloadResult DownloadRun::Result() const {
+    if (!m_failure.Completed() || m_completed) {
+        return m_failure;
+    }
+    return {FailureKind::Cancelled, 0, DownloadMessages::DownloadCancelled};
 }
 
 bool DownloadRun::ReachBootloader(std::uint8_t& code) {
     for (unsigned attempt = 0; !Stopped(); ++attempt) {
         if (attempt >= MaxAttempts) {
-            return Fail(FormatText(DownloadMessages::FailedToGetHardwareCode, m_portName.c_str()));
+            return Fail(FailureKind::NoHardwareCode,
+                        FormatText(DownloadMessages::FailedToGetHardwareCode, m_portName.c_str()));
         }
         if (!HandOverToBootloader() || !OpenBootloaderLink()) {
             return false;
@@ -117,9 +132,11 @@ bool DownloadRun::ReachBootloader(std::uint8_t& code) {
 }
 
 bool DownloadRun::HandOverToBootloader() {
-    m_port = OpenPort(m_portName, ReadApplicationSettings(), m_stop);
+    m_port = OpenPort(m_portName, ReadApplicationSettings(), m_stop, m_observer);
     if (!m_port.IsValid()) {
-        return Fail(FormatText(DownloadMessages::FailedToOpenApplicationPort, m_portName.c_str()));
+        return Fail(FailureKind::OpenApplicationPort,
+                    FormatText(DownloadMessages::FailedToOpenApplicationPort, m_portName.c_str()),
+                    m_port.OpenError());
     }
     WritePort(m_port, EntryRequest.data(), EntryRequest.size());
     FlushPort(m_port);
@@ -129,9 +146,11 @@ bool DownloadRun::HandOverToBootloader() {
 
 bool DownloadRun::OpenBootloaderLink() {
     const LineSettings bootloader{m_image.GetBaudRate(), 8, Parity::None, StopBits::Two};
-    m_port = OpenPort(m_portName, bootloader, m_stop);
+    m_port = OpenPort(m_portName, bootloader, m_stop, m_observer);
     if (!m_port.IsValid()) {
-        return Fail(FormatText(DownloadMessages::FailedToOpenPort, m_portName.c_str()));
+        return Fail(FailureKind::OpenBootloaderPort,
+                    FormatText(DownloadMessages::FailedToOpenPort, m_portName.c_str()),
+                    m_port.OpenError());
     }
     for (int i = 0; i < WakeSequenceLength; ++i) {
         WritePort(m_port, &WakeByte, 1);
@@ -150,7 +169,8 @@ bool DownloadRun::SendImage() {
         const auto address = static_cast<std::uint16_t>(start + offset);
         if (!IsErased(block, size) &&
             !SendDataBlock(m_port, address, static_cast<std::uint16_t>(size), block)) {
-            return Fail(FormatText(DownloadMessages::FailedToSendDataBlock, start + offset));
+            return Fail(FailureKind::BlockRefused,
+                        FormatText(DownloadMessages::FailedToSendDataBlock, start + offset));
         }
         offset += size;
         Tell([&](auto& p) { p.ReportProgress(offset, length); });
@@ -162,12 +182,16 @@ bool DownloadRun::Finish() {
     // Nothing answers the finish frame, so a frame that never left would otherwise pass for
     // a completed download.
     if (!WritePort(m_port, FinishFrame.data(), FinishFrame.size())) {
-        return Fail(FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
+        return Fail(FailureKind::FinishFailed,
+                    FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
     }
     FlushPort(m_port);
     const std::uint32_t length = m_image.GetLength();
     Tell([&](auto& p) { p.ReportProgress(length, length); });
-    Tell([](auto& p) { p.ReportPhase(Completed); });
+    if (!Stopped()) {
+        m_completed = true;
+        m_progress.ReportPhase(Completed);
+    }
     ClosePort(m_port);
     return true;
 }
@@ -189,17 +213,27 @@ bool DownloadRun::Pause(std::chrono::milliseconds duration) {
     return !Stopped();
 }
 
-bool DownloadRun::Fail(const std::string& text) {
-    Tell([&](auto& p) { p.ReportError(text.c_str()); });
+bool DownloadRun::Fail(FailureKind kind, const std::string& text, int systemError) {
+    if (!Stopped()) {
+        m_failure = {kind, systemError, text};
+        m_progress.ReportError(text.c_str());
+    }
     ClosePort(m_port);
     return false;
 }
 
 }  // namespace
 
-std::uint32_t DownloadWorker(WorkerThread::Progress* progress, std::stop_token stop) {
-    DownloadRun run(*progress, std::move(stop));
+static_assert(FailureKindNames.size() == std::size_t(FailureKind::Cancelled) + 1);
+
+DownloadResult PerformDownload(WorkerThread::Progress& progress, std::stop_token stop,
+                               LineObserver* observer) {
+    DownloadRun run(progress, std::move(stop), observer);
     return run.Execute();
+}
+
+std::uint32_t DownloadWorker(WorkerThread::Progress* progress, std::stop_token stop) {
+    return PerformDownload(*progress, std::move(stop)).Completed() ? Succeeded : Failed;
 }
 
 }  // namespace quorvale

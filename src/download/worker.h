@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <stop_token>
+#include <string>
 
 #include "download/progress.h"
+#include "link/serial_port.h"
 
 namespace quorvale {
 
@@ -17,5 +19,36 @@ constexpr std::uint32_t BlockSize = 256;
 // Once `stop` is requested the worker closes its port and returns 1 within a few
 // milliseconds, wherever it is, and makes no further report.
 std::uint32_t DownloadWorker(WorkerThread::Progress* progress, std::stop_token stop = {});
+
+// What a download came to, for callers that act on more than the text: the command line's
+// events and records. The dialog needs only the reports.
+enum class FailureKind : std::uint8_t {
+    None,  // completed
+    OpenApplicationPort,
+    OpenBootloaderPort,
+    NoHardwareCode,
+    WrongHardwareCode,
+    VersionRefused,
+    BlockRefused,
+    FinishFailed,
+    Cancelled,
+};
+
+struct DownloadResult {
+    FailureKind kind = FailureKind::None;
+    // The system's error number behind the failure where it gave one (a port that would not
+    // open), else 0.
+    int systemError = 0;
+    // The failure text as reported, or the cancellation's text; empty when completed.
+    std::string message;
+
+    bool Completed() const { return kind == FailureKind::None; }
+};
+
+// The download DownloadWorker performs, answering what it came to. A stop before the
+// completion is reported makes it Cancelled. `observer`, when given, sees every port the run
+// opens.
+DownloadResult PerformDownload(WorkerThread::Progress& progress, std::stop_token stop = {},
+                               LineObserver* observer = nullptr);
 
 }  // namespace quorvale

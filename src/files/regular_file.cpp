@@ -6,7 +6,20 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/digest.h"
+
 namespace quorvale {
+
+std::string HexDigits(std::span<const std::uint8_t> bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
 
 std::string SystemError(const std::string& what, int error) {
     return what + ": " + std::strerror(error);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "image/crc16.h"
@@ -49,6 +50,8 @@ public:
     std::uint8_t GetVersion() const { return m_buffer[13]; }
     std::uint8_t GetHardwareCode() const { return m_buffer[15]; }
     const std::uint8_t* GetData() const { return m_buffer.data() + HeaderSize; }
+    // The file's bytes as loaded, header included.
+    std::span<const std::uint8_t> GetFileBytes() const { return {m_buffer.data(), GetFileSize()}; }
 
 private:
     unsigned ReadBig16(std::size_t offset) const {

@@ -26,8 +26,10 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         m_exclusive = std::exchange(other.m_exclusive, false);
         m_outputUnflushed = std::exchange(other.m_outputUnflushed, false);
         m_openError = other.m_openError;
+        m_savedSerialFlags = std::exchange(other.m_savedSerialFlags, -1);
         m_baudRate = other.m_baudRate;
         m_stop = std::move(other.m_stop);
+        m_observer = std::exchange(other.m_observer, nullptr);
         m_stopSignal = std::move(other.m_stopSignal);
         std::copy(other.m_received + other.m_receivedPos, other.m_received + other.m_receivedEnd,
                   m_received);
@@ -38,12 +40,34 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
     return *this;
 }
 
+void PortHandle::Opened(const LineSettings& settings, std::stop_token stop,
+                        LineObserver* observer) {
+    m_baudRate = settings.baudRate;
+    m_stop = std::move(stop);
+    m_observer = observer;
+    if (m_observer) {
+        m_observer->SettingsApplied(settings);
+    }
+}
+
+bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
+    std::uint32_t taken = 0;
+    const bool all = WriteToDriver(port, bytes, count, taken);
+    if (port.m_observer && taken > 0) {
+        port.m_observer->Sent({bytes, taken});
+    }
+    return all;
+}
+
 bool ReadPortByte(PortHandle& port, std::uint8_t& out) {
     if (port.m_receivedPos == port.m_receivedEnd) {
         port.m_receivedPos = 0;
         port.m_receivedEnd = port.ReadAvailable();
         if (port.m_receivedEnd == 0) {
             return false;
+        }
+        if (port.m_observer) {
+            port.m_observer->Received({port.m_received, port.m_receivedEnd});
         }
     }
     out = port.m_received[port.m_receivedPos++];

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stop_token>
 #include <string>
 
@@ -26,6 +27,18 @@ struct LineSettings {
     StopBits stopBits = StopBits::One;
 };
 
+// Sees what a port does on the line, for a protocol trace: every change of line settings,
+// every write the driver took and every burst read from it. Called on the thread that uses
+// the port, so an observer shared by several ports does its own locking.
+struct LineObserver {
+    virtual void SettingsApplied(const LineSettings& settings) = 0;
+    virtual void Sent(std::span<const std::uint8_t> bytes) = 0;
+    virtual void Received(std::span<const std::uint8_t> bytes) = 0;
+
+protected:
+    ~LineObserver() = default;
+};
+
 // One open serial port, owned by whoever opened it and closed when it goes. A default
 // constructed handle is the invalid handle; an invalid handle from OpenPort keeps the
 // system's error number of the failure for callers that want to explain it.
@@ -42,8 +55,10 @@ public:
     int OpenError() const { return m_openError; }
 
 private:
-    friend PortHandle OpenPort(const std::string&, const LineSettings&, std::stop_token);
+    friend PortHandle OpenPort(const std::string&, const LineSettings&, std::stop_token,
+                               LineObserver*);
     friend bool WritePort(PortHandle&, const std::uint8_t*, std::uint32_t);
+    friend bool WriteToDriver(PortHandle&, const std::uint8_t*, std::uint32_t, std::uint32_t&);
     friend bool ReadPortByte(PortHandle&, std::uint8_t&);
     friend void DrainPort(PortHandle&);
     friend void FlushPort(PortHandle&);
@@ -64,6 +79,9 @@ private:
     int StopFd() const;
     // Fills the receive buffer with what has arrived, without waiting; answers how much.
     std::size_t ReadAvailable();
+    // Where the backend's open ends: keeps the stop and the observer, and shows the observer
+    // the line settings.
+    void Opened(const LineSettings& settings, std::stop_token stop, LineObserver* observer);
 
     // The file descriptor, or on Windows the handle; -1 for neither.
     std::intptr_t m_fd = -1;
@@ -73,8 +91,12 @@ private:
     // Written to since the last flush that saw the output queue empty.
     bool m_outputUnflushed = false;
     int m_openError = 0;
+    // The driver's flags from before low latency was asked for, put back at close; -1 when
+    // nothing was changed.
+    int m_savedSerialFlags = -1;
     std::uint32_t m_baudRate = 0;
     std::stop_token m_stop;
+    LineObserver* m_observer = nullptr;
     // Wakes the port's waits the moment a stop is requested.
     std::unique_ptr<StopSignal, StopSignalDeleter> m_stopSignal;
     // Bytes already taken from the driver but not yet handed out, so a whole reply costs one
@@ -87,9 +109,10 @@ private:
 // Opens the named device read/write and exclusively, applies the line settings (binary mode,
 // no flow control on output, DTR and RTS inactive) and answers the handle, or the invalid
 // handle when the device can't be opened or is not a terminal. Once `stop` is requested, every
-// wait on the handle ends within a few milliseconds.
+// wait on the handle ends within a few milliseconds. `observer`, when given, must outlive the
+// handle.
 PortHandle OpenPort(const std::string& name, const LineSettings& settings,
-                    std::stop_token stop = {});
+                    std::stop_token stop = {}, LineObserver* observer = nullptr);
 
 // Hands all `count` bytes to the driver; true when it took them all.
 bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count);

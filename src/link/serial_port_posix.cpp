@@ -121,6 +121,10 @@ void PortHandle::Release() {
         if (DiscardsOutputOnClose()) {
             ::tcflush(m_fd, TCOFLUSH);
         }
+        if (m_savedSerialFlags != -1) {
+            RestoreSerialFlags(static_cast<int>(m_fd), m_savedSerialFlags);
+            m_savedSerialFlags = -1;
+        }
         if (m_exclusive) {
             // Without this a pseudo-terminal that another process also holds could not be
             // reopened by an ordinary user.
@@ -154,24 +158,25 @@ int PortHandle::Acquire(const std::string& name) {
     return 0;
 }
 
-PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop) {
+PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop,
+                    LineObserver* observer) {
     PortHandle port;
     port.m_openError = port.Acquire(name);
     if (port.IsValid()) {
         ApplyLineSettings(port.m_fd, settings);
         SetModemLinesInactive(port.m_fd);
-        port.m_baudRate = settings.baudRate;
+        port.m_savedSerialFlags = EnableLowLatency(port.m_fd).value_or(-1);
         if (stop.stop_possible()) {
             port.m_stopSignal.reset(new StopSignal(stop));
         }
-        port.m_stop = std::move(stop);
+        port.Opened(settings, std::move(stop), observer);
     }
     return port;
 }
 
-bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
+bool WriteToDriver(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count,
+                   std::uint32_t& done) {
     port.m_outputUnflushed = true;
-    std::uint32_t done = 0;
     while (done < count) {
         if (StopRequested(port)) {
             return false;

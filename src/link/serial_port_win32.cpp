@@ -126,26 +126,28 @@ int PortHandle::Acquire(const std::string& name) {
     return 0;
 }
 
-PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop) {
+PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop,
+                    LineObserver* observer) {
     PortHandle port;
     port.m_openError = port.Acquire(name);
     if (port.IsValid()) {
         ApplyLineSettings(AsHandle(port.m_fd), settings);
-        port.m_baudRate = settings.baudRate;
-        port.m_stop = std::move(stop);
+        port.Opened(settings, std::move(stop), observer);
     }
     return port;
 }
 
-bool WritePort(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count) {
+bool WriteToDriver(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count,
+                   std::uint32_t& taken) {
     if (StopRequested(port)) {
         return false;
     }
     port.m_outputUnflushed = true;
     DWORD written = 0;
     // A write that timed out reports success with fewer bytes taken.
-    return WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE &&
-           written == count;
+    const bool ok = WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE;
+    taken = written;
+    return ok && written == count;
 }
 
 std::size_t PortHandle::ReadAvailable() {

@@ -20,4 +20,9 @@ termios MakeLineTermios(termios current, const LineSettings& settings);
 // Applies a rate that termios has no constant for (56000, 128000, any 16-bit value).
 bool SetCustomBaudRate(int fd, std::uint32_t baudRate);
 
+// Asks the driver for low latency; answers the flags to restore at close, or nothing when the
+// driver refuses (pseudo-terminals, most built-in UARTs) or already works that way.
+std::optional<int> EnableLowLatency(int fd);
+void RestoreSerialFlags(int fd, int flags);
+
 }  // namespace quorvale

@@ -5,4 +5,8 @@ namespace quorvale {
 
 void AppendSimulatedControllers(PortList&, const std::string&) {}
 
+std::vector<std::string> AnnouncedSimulators() {
+    return {};
+}
+
 }  // namespace quorvale

@@ -48,7 +48,7 @@ struct SimulatedController::State {
     const ControllerConfig config;
     const FinishedCallback onFinished;
     PseudoTerminal pty;
-    Wire wire{pty, config.pacedLine};
+    Wire wire{pty, config.pacedLine, config.adapterLatency};
 
     mutable std::mutex mutex;
     mutable std::condition_variable finished;

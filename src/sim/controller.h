@@ -47,6 +47,9 @@ struct ControllerConfig {
     bool pacedLine = false;
     // How long storing a block takes before its reply (a real flash write).
     std::chrono::microseconds flashWriteDelay{0};
+    // Each reply reaches the tool this much later, as through a USB-serial adapter that holds
+    // short packets for its latency timer (16 ms on FTDI chips unless set to low latency).
+    std::chrono::milliseconds adapterLatency{0};
 };
 
 // A received byte with the line settings read when the controller took it from the terminal.

@@ -51,6 +51,11 @@ void Wire::Send(const std::vector<std::uint8_t>& bytes, Clock::time_point readyA
     if (!apart) {
         m_outboundFree = at;
     }
+    if (m_adapterLatency.count() > 0) {
+        for (Departure& departure : scheduled) {
+            departure.at = at + m_adapterLatency;
+        }
+    }
     for (const Departure& departure : scheduled) {
         const auto later =
             std::upper_bound(m_outgoing.begin(), m_outgoing.end(), departure.at,

@@ -29,7 +29,12 @@ public:
         Clock::time_point arrivedAt;  // when it has crossed the line
     };
 
-    Wire(const PseudoTerminal& pty, bool paced) : m_pty(pty), m_paced(paced) {}
+    // `adapterLatency` plays a USB-serial adapter on the tool's side that is not in low-latency
+    // mode: it holds what arrives until its latency timer runs out, so each reply reaches the
+    // tool that long after its last byte crossed the line.
+    Wire(const PseudoTerminal& pty, bool paced,
+         std::chrono::milliseconds adapterLatency = std::chrono::milliseconds(0))
+        : m_pty(pty), m_paced(paced), m_adapterLatency(adapterLatency) {}
 
     // Reads what the tool has written, if anything.
     void Receive();
@@ -54,6 +59,7 @@ private:
 
     const PseudoTerminal& m_pty;
     const bool m_paced;
+    const std::chrono::milliseconds m_adapterLatency;
     std::deque<Arrival> m_incoming;
     std::deque<Departure> m_outgoing;  // in time order
     Clock::time_point m_inboundFree;

@@ -1,0 +1,16 @@
+#include <windows.h>
+
+#include "cli/commands.h"
+
+namespace quorvale::cli {
+
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size)) {
+        return {};
+    }
+    return std::string(name, size);
+}
+
+}  // namespace quorvale::cli

@@ -1,0 +1,133 @@
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+
+#include "ports/path_watch.h"
+
+namespace quorvale {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Everything that can make a path below the watched folder appear or vanish: entries made,
+// removed or renamed (udev puts its links in place by rename), and the folder itself going.
+constexpr std::uint32_t kWatchedChanges =
+    IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The deepest folder above `path` that exists: where whatever brings the path will show.
+std::string NearestExistingFolder(const std::string& path) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code ignored;
+    while (!folder.empty() && !std::filesystem::is_directory(folder, ignored)) {
+        if (folder == folder.parent_path()) {
+            break;
+        }
+        folder = folder.parent_path();
+    }
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
+void RaiseOnStop(int fd) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(fd, &one, sizeof one);
+}
+
+// Reads away what inotify has queued; the events themselves don't matter, only that
+// something changed.
+void Discard(int fd) {
+    alignas(inotify_event) char buffer[4096];
+    while (::read(fd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+int RemainingMs(std::optional<Clock::time_point> deadline) {
+    if (!deadline) {
+        return -1;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+}  // namespace
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool PortAccessible(const std::string& path) {
+    return ::access(path.c_str(), R_OK | W_OK) == 0;
+}
+
+PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
+                     std::optional<std::chrono::milliseconds> limit, int& error) {
+    const Descriptor changes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    const Descriptor stopped(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (changes.get() < 0 || stopped.get() < 0) {
+        error = errno;
+        return PathWait::Failed;
+    }
+    const std::stop_callback raise(stop, [&] { RaiseOnStop(stopped.get()); });
+    std::optional<Clock::time_point> deadline;
+    if (limit) {
+        deadline = Clock::now() + *limit;
+    }
+    int watch = -1;
+    for (;;) {
+        // Armed before the path is looked at, so a change between the two is never missed.
+        if (watch >= 0) {
+            ::inotify_rm_watch(changes.get(), watch);
+        }
+        watch = ::inotify_add_watch(changes.get(), NearestExistingFolder(path).c_str(),
+                                    kWatchedChanges | IN_ONLYDIR);
+        if (watch < 0 && errno != ENOENT) {
+            error = errno;
+            return PathWait::Failed;
+        }
+        if (PathExists(path) == present) {
+            return PathWait::Reached;
+        }
+        if (deadline && Clock::now() >= *deadline) {
+            return PathWait::TimedOut;
+        }
+        pollfd entries[2] = {{changes.get(), POLLIN, 0}, {stopped.get(), POLLIN, 0}};
+        // A folder that vanished between finding and watching it is found again at once.
+        const int timeout = watch < 0 ? 0 : RemainingMs(deadline);
+        const int ready = ::poll(entries, 2, timeout);
+        if (stop.stop_requested()) {
+            return PathWait::Stopped;
+        }
+        if (ready == 0 && watch >= 0) {
+            return PathWait::TimedOut;
+        }
+        if (ready < 0 && errno != EINTR) {
+            error = errno;
+            return PathWait::Failed;
+        }
+        Discard(changes.get());
+    }
+}
+
+}  // namespace quorvale
