@@ -10,6 +10,7 @@
 #include <numeric>
 #include <thread>
 
+#include "cli/command_line.h"
 #include "image/firmware_file.h"
 #include "link/serial_port.h"
 #include "sim/controller.h"
@@ -21,18 +22,14 @@ namespace quorvale {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-using Args = std::vector<std::string>;
+using test::Args;
+using test::Bytes;
+using test::CommandLineTest;
 using test::ProcessResult;
-
-Args Quorvale(Args args) {
-    args.insert(args.begin(), QUORVALE_EXE);
-    return args;
-}
-
-ProcessResult RunQuorvale(const Args& args) {
-    return test::Run(Quorvale(args));
-}
+using test::Quorvale;
+using test::RunQuorvale;
+using test::Sample;
+using test::SimulateProcess;
 
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -43,39 +40,6 @@ bool Exists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
 }
-
-Bytes Sample(std::size_t size) {
-    Bytes data(size);
-    std::iota(data.begin(), data.end(), std::uint8_t{3});
-    return data;
-}
-
-// `quorvale simulate` running in the background, and the terminal it offers as a port.
-class SimulateProcess {
-public:
-    explicit SimulateProcess(const Args& extra) : m_process(Quorvale(WithCommand(extra))) {
-        m_port = m_process.FirstLine(5s);
-    }
-    const std::string& Port() const { return m_port; }
-    test::Process& Process() { return m_process; }
-
-private:
-    static Args WithCommand(Args extra) {
-        extra.insert(extra.begin(), "simulate");
-        return extra;
-    }
-    test::Process m_process;
-    std::string m_port;
-};
-
-class CommandLineTest : public testing::Test {
-protected:
-    std::string Firmware(const Bytes& data, std::uint16_t start = 0x1000,
-                         std::uint8_t hardware = 7) {
-        return m_dir.Write("fw.qvx", EncodeFirmwareFile({19200, start, 3, hardware}, data));
-    }
-    test::TempDir m_dir;
-};
 
 TEST_F(CommandLineTest, VersionAndInfo) {
     const ProcessResult version = RunQuorvale({"--version"});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -203,7 +204,7 @@ TEST_F(DownloadTest, SilentBootloaderFailsAfterTenAttempts) {
     sim::SimulatedController& sim = StartController({.silent = true});
     RecordingProgress& progress = MakeProgress();
 
-    EXPECT_EQ(DownloadWorker(&progress), 1u);
+    EXPECT_EQ(PerformDownload(progress).kind, FailureKind::NoHardwareCode);
 
     EXPECT_EQ(progress.Recorded(),
               (Events{"Initiating",
@@ -322,6 +323,7 @@ struct FailureCase {
     const char* message;  // %s: the port
     bool connected;
     std::uint32_t blocksBefore;
+    FailureKind kind;
 };
 
 TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
@@ -331,19 +333,22 @@ TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
          0,
          "Incorrect hardware code '9' from port '%s'",
          false,
-         0},
+         0,
+         FailureKind::WrongHardwareCode},
         {"version refused",
          {.refuseVersion = true},
          0,
          "Failed to set version number '3' on port '%s'",
          true,
-         0},
+         0,
+         FailureKind::VersionRefused},
         {"third block refused",
          {.refuseBlockAt = 0x1200},
          0x1000,
          "Failed to send data block at address 4608",
          true,
-         2},
+         2,
+         FailureKind::BlockRefused},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -351,7 +356,7 @@ TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
         StartController(c.controller);
         RecordingProgress& progress = MakeProgress();
 
-        EXPECT_EQ(DownloadWorker(&progress), 1u);
+        const DownloadResult result = PerformDownload(progress);
 
         Events expected{"Initiating"};
         if (c.connected) {
@@ -363,6 +368,9 @@ TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
         std::snprintf(message, sizeof message, c.message, m_sim->PortPath().c_str());
         expected.push_back(std::string("Error: ") + message);
         EXPECT_EQ(progress.Recorded(), expected);
+        EXPECT_EQ(result.kind, c.kind);
+        EXPECT_EQ(result.message, message);
+        EXPECT_EQ(result.systemError, 0);
         ExpectPortReleased();
     }
 }
@@ -370,7 +378,9 @@ TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
 TEST_F(DownloadTest, PortThatCannotBeOpenedFailsAtOnce) {
     LoadImage(Bytes(256, 0x11), 0);
     RecordingProgress& progress = MakeProgress(m_dir.File("ttyMissing"));
-    EXPECT_EQ(DownloadWorker(&progress), 1u);
+    const DownloadResult result = PerformDownload(progress);
+    EXPECT_EQ(result.kind, FailureKind::OpenApplicationPort);
+    EXPECT_EQ(result.systemError, ENOENT);
     EXPECT_EQ(progress.Recorded(),
               (Events{"Initiating", "Error: Failed to open application port '" +
                                         m_dir.File("ttyMissing") + "'"}));
@@ -411,10 +421,12 @@ TEST_F(DownloadTest, BootloaderPortTakenDuringTheHandOverPause) {
         }
     });
 
-    EXPECT_EQ(DownloadWorker(&progress), 1u);
+    const DownloadResult result = PerformDownload(progress);
 
     grabber.request_stop();
     grabber.join();
+    EXPECT_EQ(result.kind, FailureKind::OpenBootloaderPort);
+    EXPECT_EQ(result.systemError, EBUSY);
     EXPECT_EQ(progress.Recorded(),
               (Events{"Initiating", "Error: Failed to open port '" + sim.PortPath() + "'"}));
 }
@@ -470,7 +482,7 @@ TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsAFailure) {
         }
     };
 
-    EXPECT_EQ(DownloadWorker(&progress), 1u);
+    EXPECT_EQ(PerformDownload(progress).kind, FailureKind::FinishFailed);
 
     EXPECT_EQ(progress.Recorded(),
               (Events{"Initiating", "Connected", "Progress 256/512", "Progress 512/512",
@@ -500,7 +512,9 @@ TEST_F(DownloadTest, StopEndsTheRunQuicklyWithoutFurtherReports) {
         LoadImage(Bytes(16 * 256, 0x33), 0);
         StartController(c.controller);
         RecordingProgress& progress = MakeProgress();
-        std::jthread worker([&](std::stop_token stop) { DownloadWorker(&progress, stop); });
+        DownloadResult result;
+        std::jthread worker(
+            [&](std::stop_token stop) { result = PerformDownload(progress, stop); });
         progress.WaitForEvents(c.eventsBeforeStop);
         std::this_thread::sleep_for(30ms);
 
@@ -512,6 +526,8 @@ TEST_F(DownloadTest, StopEndsTheRunQuicklyWithoutFurtherReports) {
         EXPECT_LT(Clock::now() - stopAt, test::kTimingTolerance);
         EXPECT_EQ(before.size(), c.eventsBeforeStop);
         EXPECT_EQ(progress.Recorded(), before);
+        EXPECT_EQ(result.kind, FailureKind::Cancelled);
+        EXPECT_EQ(result.message, "Download cancelled");
         ExpectPortReleased();
     }
 }

@@ -89,9 +89,22 @@ void Process::Pump(int timeoutMs) {
     }
 }
 
-bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+namespace {
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds limit,
+                            std::size_t times) {
     const auto deadline = Clock::now() + limit;
-    while (m_result.out.find(text) == std::string::npos) {
+    while (Occurrences(m_result.out, text) < times) {
         if (Clock::now() >= deadline || (m_out < 0 && m_err < 0)) {
             return false;
         }

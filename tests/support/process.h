@@ -22,8 +22,10 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    // Reads output until stdout holds `text`; answers whether it does within `limit`.
-    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
+    // Reads output until stdout holds `text` (`times` times); answers whether it does within
+    // `limit`.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit,
+                       std::size_t times = 1);
     // The first line of stdout, waiting for it at most `limit`.
     std::string FirstLine(std::chrono::milliseconds limit);
     void Signal(int signal) const;

@@ -1,0 +1,360 @@
+// The command line on a production line: events for programs, a record per controller, the
+// protocol trace, ports that come and go, and the port list for programs.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "cli/command_line.h"
+#include "sim/controller.h"
+
+namespace quorvale {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using test::Args;
+using test::CommandLineTest;
+using test::ProcessResult;
+using test::Quorvale;
+using test::RunQuorvale;
+using test::Sample;
+using test::SimulateProcess;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every line parsed, each required to be one whole JSON object.
+std::vector<json> JsonLines(const std::string& text) {
+    std::vector<json> objects;
+    for (const std::string& line : Lines(text)) {
+        objects.push_back(json::parse(line));
+        EXPECT_TRUE(objects.back().is_object()) << line;
+    }
+    return objects;
+}
+
+std::vector<std::string> EventNames(const std::vector<json>& events) {
+    std::vector<std::string> names;
+    for (const json& event : events) {
+        names.push_back(event["event"]);
+        if (event["event"] == "phase") {
+            names.back() += " " + event["phase"].get<std::string>();
+        }
+    }
+    // Progress is collapsed to one entry per run of it.
+    names.erase(std::unique(names.begin(), names.end(),
+                            [](const std::string& a, const std::string& b) {
+                                return a == "progress" && b == "progress";
+                            }),
+                names.end());
+    return names;
+}
+
+bool WaitForLines(const std::string& path, std::size_t count, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Lines(ReadText(path)).size() < count) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+const std::regex kUtcTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+
+struct EventCase {
+    const char* name;
+    Args simulator;    // empty: no controller, the port does not exist
+    const char* kind;  // nullptr: completed
+    std::vector<std::string> events;
+};
+
+TEST_F(CommandLineTest, JsonEventsOfEachWayADownloadEnds) {
+    const std::vector<std::string> failedAtOnce{"start", "phase initiating", "failure", "end"};
+    const EventCase cases[] = {
+        {"completed",
+         {"--hardware", "7"},
+         nullptr,
+         {"start", "phase initiating", "phase connected", "progress", "phase completed", "end"}},
+        {"no port", {}, "open_application_port", failedAtOnce},
+        {"wrong hardware", {"--hardware", "9"}, "wrong_hardware_code", failedAtOnce},
+        {"version refused",
+         {"--hardware", "7", "--refuse-version"},
+         "version_refused",
+         {"start", "phase initiating", "phase connected", "failure", "end"}},
+        {"block refused",
+         {"--hardware", "7", "--refuse-block", "0x1100"},
+         "block_refused",
+         {"start", "phase initiating", "phase connected", "progress", "failure", "end"}},
+    };
+    const std::string file = Firmware(Sample(1024));
+    for (const EventCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<SimulateProcess> simulator;
+        std::string port = m_dir.File("ttyNone");
+        if (!c.simulator.empty()) {
+            simulator.emplace(c.simulator);
+            port = simulator->Port();
+        }
+        const ProcessResult result = RunQuorvale({"download", file, "--port", port, "--json"});
+        EXPECT_EQ(result.exitCode, c.kind ? 1 : 0);
+
+        const std::vector<json> events = JsonLines(result.out);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(EventNames(events), c.events);
+        for (const json& event : events) {
+            EXPECT_EQ(event["port"], port);
+            EXPECT_TRUE(std::regex_match(event["time"].get<std::string>(), kUtcTime));
+        }
+        const json& start = events.front();
+        EXPECT_EQ(start["file"], file);
+        EXPECT_EQ(start["file_sha256"].get<std::string>().size(), 64u);
+        EXPECT_EQ(start["hardware_code"], 7);
+        EXPECT_EQ(start["version"], 3);
+        EXPECT_EQ(start["start"], 0x1000);
+        EXPECT_EQ(start["length"], 1024);
+        EXPECT_EQ(start["bootloader_baud"], 19200);
+        EXPECT_EQ(start["tool_version"], "1.0.0");
+        const json& end = events.back();
+        EXPECT_EQ(end["outcome"], c.kind ? "failed" : "completed");
+        EXPECT_TRUE(end["seconds"].is_number());
+        EXPECT_TRUE(end["bytes_per_second"].is_number_integer());
+        if (c.kind) {
+            const json& failure = events[events.size() - 2];
+            EXPECT_EQ(failure["kind"], c.kind);
+            EXPECT_EQ(failure["message"], Lines(result.err).at(0));
+            // Only a port that would not open has the system's reason.
+            EXPECT_EQ(failure["system_error"].is_string(), !simulator.has_value());
+        } else {
+            EXPECT_EQ(events[events.size() - 3]["done"], 1024);
+            EXPECT_EQ(result.err, "");
+        }
+    }
+}
+
+TEST_F(CommandLineTest, InterruptedDownloadEndsItsEventsCancelled) {
+    SimulateProcess simulator({"--hardware", "7", "--delay-reply", "4", "--reply-delay", "900"});
+    test::Process download(
+        Quorvale({"download", Firmware(Sample(2048)), "--port", simulator.Port(), "--json"}));
+    ASSERT_TRUE(download.WaitForOutput("\"done\":512", 5s));
+    download.Signal(SIGINT);
+    const ProcessResult result = download.Wait(5s);
+
+    EXPECT_EQ(result.exitCode, 130);
+    const std::vector<json> events = JsonLines(result.out);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2]["kind"], "cancelled");
+    EXPECT_EQ(events[events.size() - 2]["message"], "Download cancelled");
+    EXPECT_EQ(events.back()["outcome"], "cancelled");
+}
+
+TEST_F(CommandLineTest, RecordGetsALinePerDownloadFromRunsAndProcessesAlike) {
+    const std::string file = Firmware(Sample(512));
+    const std::string record = m_dir.File("record.jsonl");
+    {
+        SimulateProcess good({"--hardware", "7"});
+        SimulateProcess wrong({"--hardware", "9"});
+        EXPECT_EQ(
+            RunQuorvale({"download", file, "--port", good.Port(), "--record", record}).exitCode, 0);
+        EXPECT_EQ(
+            RunQuorvale({"download", file, "--port", wrong.Port(), "--record", record}).exitCode,
+            1);
+    }
+    {
+        SimulateProcess first({"--hardware", "7"});
+        SimulateProcess second({"--hardware", "7"});
+        test::Process a(Quorvale({"download", file, "--port", first.Port(), "--record", record}));
+        test::Process b(Quorvale({"download", file, "--port", second.Port(), "--record", record}));
+        EXPECT_EQ(a.Wait().exitCode, 0);
+        EXPECT_EQ(b.Wait().exitCode, 0);
+    }
+
+    const std::vector<json> lines = JsonLines(ReadText(record));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0]["outcome"], "completed");
+    EXPECT_EQ(lines[0]["failure_kind"], nullptr);
+    EXPECT_EQ(lines[0]["message"], nullptr);
+    EXPECT_EQ(lines[1]["outcome"], "failed");
+    EXPECT_EQ(lines[1]["failure_kind"], "wrong_hardware_code");
+    for (const json& line : lines) {
+        EXPECT_FALSE(line.contains("event"));
+        EXPECT_TRUE(std::regex_match(line["time"].get<std::string>(), kUtcTime));
+        EXPECT_FALSE(line["host"].get<std::string>().empty());
+        EXPECT_EQ(line["file"], file);
+        EXPECT_EQ(line["length"], 512);
+        EXPECT_TRUE(line.contains("bytes_per_second"));
+    }
+    EXPECT_EQ(lines[2]["outcome"], "completed");
+    EXPECT_EQ(lines[3]["outcome"], "completed");
+}
+
+TEST_F(CommandLineTest, RecordOrTraceThatCannotBeWrittenOpensNoPort) {
+    sim::SimulatedController controller({.hardwareCode = 7});
+    const std::string noFolder = m_dir.File("missing/record.jsonl");
+    for (const char* option : {"--record", "--trace"}) {
+        SCOPED_TRACE(option);
+        const ProcessResult result = RunQuorvale(
+            {"download", Firmware(Sample(256)), "--port", controller.PortPath(), option, noFolder});
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find(noFolder), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(controller.HandOvers(), 0u);
+}
+
+TEST_F(CommandLineTest, TraceShowsEveryByteAndEachChangeOfSettings) {
+    sim::SimulatedController controller({.hardwareCode = 7});
+    const std::string trace = m_dir.File("trace.txt");
+    const std::string& port = controller.PortPath();
+    ASSERT_EQ(
+        RunQuorvale({"download", Firmware(Sample(256)), "--port", port, "--trace", trace}).exitCode,
+        0);
+
+    const std::vector<std::string> lines = Lines(ReadText(trace));
+    const std::regex grammar(R"((\d+\.\d{6}) (\S+) (-> |<- |)(.*))");
+    std::vector<std::string> rest;  // what follows the port on each line
+    double previous = 0;
+    for (const std::string& line : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, grammar)) << line;
+        EXPECT_GE(std::stod(match[1]), previous);
+        previous = std::stod(match[1]);
+        EXPECT_EQ(match[2], port);
+        rest.push_back(match[3].str() + match[4].str());
+        if (match[3].length() > 0) {
+            EXPECT_TRUE(std::regex_match(match[4].str(), std::regex("[0-9a-f]{2}( [0-9a-f]{2})*")))
+                << line;
+        }
+    }
+    ASSERT_GE(rest.size(), 25u);
+    EXPECT_EQ(rest[0], "9600 8N1");
+    EXPECT_EQ(rest[1], "-> 5a 5a 5a 04 3c c3");
+    EXPECT_EQ(rest[2], "19200 8N2");
+    for (std::size_t i = 3; i < 23; ++i) {
+        EXPECT_EQ(rest[i], "-> 00");
+    }
+    EXPECT_NE(std::find_if(rest.begin(), rest.end(),
+                           [](const std::string& r) { return r.starts_with("<- "); }),
+              rest.end());
+    EXPECT_EQ(rest.back(), "-> 0e 02 66 99 f3");
+}
+
+TEST_F(CommandLineTest, WaitTakesAPortThatAppearsLaterInAFolderThatAppearsToo) {
+    const std::string folder = m_dir.File("by-path");
+    const std::string link = folder + "/slot-1";
+    test::Process download(
+        Quorvale({"download", Firmware(Sample(512)), "--port", link, "--wait", "--json"}));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    SimulateProcess simulator({"--hardware", "7", "--link", link});
+
+    const ProcessResult result = download.Wait(10s);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(JsonLines(result.out).back()["outcome"], "completed");
+
+    const ProcessResult timedOut =
+        RunQuorvale({"download", Firmware(Sample(512)), "--port", m_dir.File("never"),
+                     "--wait-timeout", "0.3", "--wait"});
+    EXPECT_EQ(timedOut.exitCode, 1);
+    EXPECT_EQ(timedOut.err,
+              "Port '" + m_dir.File("never") + "' did not appear within 0.3 seconds\n");
+}
+
+struct RepeatCase {
+    const char* name;
+    Args secondController;
+    bool interruptWhileDownloading;
+    int exitCode;
+    const char* secondOutcome;
+    const char* summary;
+};
+
+TEST_F(CommandLineTest, RepeatFlashesEachPlugUntilInterrupted) {
+    const RepeatCase cases[] = {
+        {"interrupted while waiting",
+         {"--hardware", "7"},
+         false,
+         0,
+         "completed",
+         ": 2 completed, 0 failed\n"},
+        {"interrupted while downloading",
+         {"--hardware", "7", "--delay-reply", "4", "--reply-delay", "900"},
+         true,
+         130,
+         "cancelled",
+         ": 1 completed, 0 failed\n"},
+    };
+    for (const RepeatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string link = m_dir.File("slot");
+        const std::string record = m_dir.File(std::string(c.name) + ".jsonl");
+        test::Process download(Quorvale({"download", Firmware(Sample(1024)), "--port", link,
+                                         "--repeat", "--record", record, "--json"}));
+        {
+            SimulateProcess first({"--hardware", "7", "--link", link});
+            ASSERT_TRUE(WaitForLines(record, 1, 10s));
+        }
+        SimulateProcess second([&] {
+            Args args = c.secondController;
+            args.insert(args.end(), {"--link", link});
+            return args;
+        }());
+        if (c.interruptWhileDownloading) {
+            ASSERT_TRUE(download.WaitForOutput("\"done\":512", 10s, 2));
+        } else {
+            ASSERT_TRUE(WaitForLines(record, 2, 10s));
+            std::this_thread::sleep_for(100ms);
+        }
+        download.Signal(SIGINT);
+        const ProcessResult result = download.Wait(5s);
+
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ(result.err, link + c.summary);
+        const std::vector<json> lines = JsonLines(ReadText(record));
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0]["outcome"], "completed");
+        EXPECT_EQ(lines[1]["outcome"], c.secondOutcome);
+        EXPECT_EQ(lines[1]["port"], link);
+        const std::vector<json> events = JsonLines(result.out);
+        EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                                [](const json& e) { return e["event"] == "end"; }),
+                  2);
+    }
+}
+
+TEST_F(CommandLineTest, PortsAsJsonNamesEachPortAndWhatIsKnownOfIt) {
+    SimulateProcess simulator({});
+    const ProcessResult result = RunQuorvale({"ports", "--json"});
+    ASSERT_EQ(result.exitCode, 0);
+    const json ports = json::parse(result.out);
+    ASSERT_TRUE(ports.is_array());
+    const auto found = std::find_if(ports.begin(), ports.end(),
+                                    [&](const json& p) { return p["port"] == simulator.Port(); });
+    ASSERT_NE(found, ports.end()) << result.out;
+    EXPECT_EQ((*found)["friendly_name"], "Simulated controller (" + simulator.Port() + ")");
+    EXPECT_EQ((*found)["simulated"], true);
+    for (const char* unknown :
+         {"by_id", "by_path", "usb_vid", "usb_pid", "serial_number", "manufacturer", "product"}) {
+        EXPECT_EQ((*found)[unknown], nullptr) << unknown;
+    }
+}
+
+}  // namespace
+}  // namespace quorvale
