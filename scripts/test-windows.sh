@@ -107,7 +107,7 @@ exe="$windows_build/src/cli/quorvale.exe"
 bootloader="$windows_build/src/ui/quorvale-bootloader.exe"
 for program in "$exe" "$bootloader"; do
     if x86_64-w64-mingw32-objdump -p "$program" | grep 'DLL Name' |
-        grep -viE 'kernel32|msvcrt|setupapi|advapi32|user32|gdi32|comctl32|comdlg32'; then
+        grep -viE 'kernel32|msvcrt|setupapi|advapi32|user32|gdi32|comctl32|comdlg32|bcrypt'; then
         echo "$(basename "$program") needs DLLs beyond the system's" >&2
         exit 1
     fi
@@ -146,6 +146,18 @@ start_simulator linux --hardware 7 --wire-out "$work/wire-linux.txt"
 for _ in $(seq 100); do [ -s "$work/wire-linux.txt" ] && break; sleep 0.05; done
 cmp -s "$work/wire-linux.txt" "$work/wire-windows.txt"
 check "the same bytes on the wire as from the Linux build" 0 $?
+
+# The production line's outputs: events, a record line, the trace. The file's digest comes
+# from the system's own library on Windows; it must be the one Linux computes.
+"$wine" "$exe" download "$windows_file" --port COM5 --json --record "Z:${work//\//\\}\\record.jsonl" \
+    --trace "Z:${work//\//\\}\\trace.txt" >"$work/events.txt" 2>"$work/err.txt"
+check "a download with events, a record and a trace succeeds" 0 $?
+check "its last event" '"outcome":"completed"' "$(tail -n 1 "$work/events.txt" | grep -o '"outcome":"completed"')"
+check "its digest" "$(sha256sum "$work/fw.qvx" | cut -d' ' -f1)" \
+    "$(head -n 1 "$work/events.txt" | grep -o '"file_sha256":"[0-9a-f]*"' | cut -d'"' -f4)"
+check "its record" 1 "$(grep -c '"outcome":"completed"' "$work/record.jsonl")"
+check "its trace starts with the application's settings" "COM5 9600 8N1" \
+    "$(head -n 1 "$work/trace.txt" | cut -d' ' -f2- | tr -d '\r')"
 
 "$wine" "$exe" download "$windows_file" --port COM6 >/dev/null 2>"$work/err.txt"
 check "a wrong hardware code fails" 1 $?
