@@ -38,7 +38,9 @@ using Seconds = std::chrono::duration<double>;
 
 const LineSettings kApplication{9600, 8, Parity::None, StopBits::One};
 constexpr std::uint8_t kHardware = 7;
-constexpr int kGangSize = 8;
+constexpr int kGangSizes[] = {8, 32};
+// What an FTDI adapter's latency timer holds each reply for, unless set to low latency.
+constexpr std::chrono::milliseconds kAdapterLatency{16};
 
 struct ToolRun {
     double wall = 0;
@@ -128,14 +130,6 @@ Image MakeImage(const std::string& folder, std::uint32_t rate, std::size_t size)
     return image;
 }
 
-sim::ControllerConfig Controller(bool paced) {
-    sim::ControllerConfig config;
-    config.hardwareCode = kHardware;
-    config.application = kApplication;
-    config.pacedLine = paced;
-    return config;
-}
-
 std::vector<std::string> DownloadCommand(const std::string& file,
                                          const std::vector<std::string>& ports) {
     std::vector<std::string> args{QUORVALE_EXE, "download", file};
@@ -144,6 +138,48 @@ std::vector<std::string> DownloadCommand(const std::string& file,
         args.push_back(port);
     }
     return args;
+}
+
+sim::ControllerConfig Controller(bool paced, std::chrono::milliseconds adapterLatency = {}) {
+    sim::ControllerConfig config;
+    config.hardwareCode = kHardware;
+    config.application = kApplication;
+    config.pacedLine = paced;
+    config.adapterLatency = adapterLatency;
+    return config;
+}
+
+struct GangRun {
+    ToolRun tool;
+    bool ok = false;
+};
+
+// `size` paced controllers flashed by one command.
+GangRun RunGang(const std::string& file, int size) {
+    std::vector<std::unique_ptr<sim::SimulatedController>> gang;
+    std::vector<std::string> ports;
+    for (int i = 0; i < size; ++i) {
+        gang.push_back(std::make_unique<sim::SimulatedController>(Controller(true)));
+        ports.push_back(gang.back()->PortPath());
+    }
+    GangRun run;
+    run.tool = RunTool(DownloadCommand(file, ports));
+    run.ok = run.tool.exitCode == 0;
+    for (const auto& controller : gang) {
+        run.ok = run.ok && controller->WaitForDownloads(1, std::chrono::seconds(1));
+    }
+    return run;
+}
+
+// One paced controller at 57600 baud, with extra arguments for the tool.
+ToolRun RunOne(const std::string& file, const sim::ControllerConfig& config,
+               const std::vector<std::string>& extra, bool& ok) {
+    sim::SimulatedController controller(config);
+    std::vector<std::string> args = DownloadCommand(file, {controller.PortPath()});
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ToolRun run = RunTool(args);
+    ok = ok && run.exitCode == 0 && controller.WaitForDownloads(1, std::chrono::seconds(1));
+    return run;
 }
 
 double Percentile(std::vector<double> values, double share) {
@@ -239,18 +275,22 @@ int main(int argc, char** argv) {
     ReferenceDownload(unpacedReference.PortPath(), *fast.loaded, kApplication);
     const auto referenceTurnaround = Microseconds(unpacedReference.BlockTurnarounds());
 
-    // A gang of eight paced controllers against one.
-    std::vector<std::unique_ptr<sim::SimulatedController>> gang;
-    std::vector<std::string> ports;
-    for (int i = 0; i < kGangSize; ++i) {
-        gang.push_back(std::make_unique<sim::SimulatedController>(Controller(true)));
-        ports.push_back(gang.back()->PortPath());
+    // Gangs of paced controllers against one.
+    std::vector<std::pair<int, GangRun>> gangs;
+    for (const int size : kGangSizes) {
+        gangs.emplace_back(size, RunGang(fast.path, size));
+        allOk = allOk && gangs.back().second.ok;
+        std::printf("%d controllers: %.3f s (cpu %.3f s)\n", size, gangs.back().second.tool.wall,
+                    gangs.back().second.tool.cpu);
     }
-    const ToolRun gangRun = RunTool(DownloadCommand(fast.path, ports));
-    for (const auto& controller : gang) {
-        allOk = allOk && controller->WaitForDownloads(1, std::chrono::seconds(1));
-    }
-    allOk = allOk && gangRun.exitCode == 0;
+
+    // The trace left on, and replies held by an adapter's latency timer.
+    const std::string trace = folder + "/trace.txt";
+    const ToolRun traced = RunOne(fast.path, Controller(true), {"--trace", trace}, allOk);
+    const ToolRun untraced = RunOne(fast.path, Controller(true), {}, allOk);
+    const ToolRun latency = RunOne(fast.path, Controller(true, kAdapterLatency), {}, allOk);
+    std::printf("trace: %.3f s against %.3f s; adapter latency: %.3f s\n", traced.wall,
+                untraced.wall, latency.wall);
 
     table << "| block turnaround, median | " << Fixed(Percentile(toolTurnaround, 0.5), 1)
           << " µs | " << Fixed(Percentile(referenceTurnaround, 0.5), 1) << " µs | | |\n"
@@ -260,9 +300,18 @@ int main(int argc, char** argv) {
           << Fixed(100 * worstCpuShare, 2) << " % | | | |\n"
           << "| peak resident memory of `quorvale download` | " << Fixed(double(peakRss) / 1024, 1)
           << " MiB | | | |\n"
-          << "| " << kGangSize << " controllers at once at 57600 baud, against one | "
-          << Fixed(gangRun.wall, 3) << " s (" << Fixed(gangRun.wall / oneAt57600, 3)
-          << " × one) | | | |\n";
+          << "| " << imageSize / 1024 << " KiB at 57600 baud with `--trace FILE` | "
+          << Fixed(traced.wall, 3) << " s (" << Fixed(traced.wall - untraced.wall, 3)
+          << " s against the same run without: " << Fixed(untraced.wall, 3) << " s) | | | |\n"
+          << "| " << imageSize / 1024 << " KiB at 57600 baud through an adapter holding each reply "
+          << kAdapterLatency.count() << " ms (no low latency) | " << Fixed(latency.wall, 3)
+          << " s (" << Fixed(latency.wall / untraced.wall, 2) << " × low latency) | | | |\n";
+    for (const auto& [size, gang] : gangs) {
+        table << "| " << size << " controllers at once at 57600 baud, against one | "
+              << Fixed(gang.tool.wall, 3) << " s (" << Fixed(gang.tool.wall / oneAt57600, 3)
+              << " × one), CPU " << Fixed(100 * gang.tool.cpu / gang.tool.wall, 2)
+              << " % of one core | | | |\n";
+    }
 
     const std::string report = table.str();
     std::printf("\n%s", report.c_str());

@@ -12,7 +12,7 @@ PACKAGES=(
     libgmock-dev
     libcli11-dev
     libudev-dev
-    libssl-dev
+    nettle-dev
     nlohmann-json3-dev
     qt6-base-dev
     libqt6svg6

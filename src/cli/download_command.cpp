@@ -509,9 +509,16 @@ int RunDownload(const DownloadOptions& options) {
         console =
             std::make_unique<Console>(::isatty(STDOUT_FILENO) != 0, !options.repeat, options.ports);
     }
-    const Run run{options,      *image,        ImageFields(options.file, *image),
-                  HostName(),   console.get(), events.get(),
-                  record.get(), trace.get()};
+    // Only events and records show the file's digest, so only they pay for it.
+    const bool reportsFile = events || record;
+    const Run run{options,
+                  *image,
+                  reportsFile ? ImageFields(options.file, *image) : Json::object(),
+                  HostName(),
+                  console.get(),
+                  events.get(),
+                  record.get(),
+                  trace.get()};
 
     Tally tally(options.ports.size());
     std::vector<std::unique_ptr<PortLoop>> loops;
