@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/events.h"
 #include "cli/number.h"
 #include "cli/progress_text.h"
+#include "cli/trace.h"
 #include "image/firmware_image.h"
 
 namespace quorvale {
@@ -27,6 +29,27 @@ TEST(Texts, LoadResultMessagesPutThePathOnTheSecondLine) {
     EXPECT_EQ(LoadResultMessage(-1, "f"), "Unexpected problem reading file\n'f'");
     // A path is data, never a format.
     EXPECT_EQ(LoadResultMessage(LoadBadSize, "%s%n"), "File size is incorrect\n'%s%n'");
+}
+
+TEST(CommandLine, TraceAndEventFormats) {
+    const std::pair<LineSettings, const char*> framings[] = {
+        {{9600, 8, Parity::None, StopBits::One}, "8N1"},
+        {{19200, 7, Parity::Even, StopBits::OnePointFive}, "7E1.5"},
+        {{300, 6, Parity::Space, StopBits::Two}, "6S2"},
+        {{300, 8, Parity::Mark, StopBits::One}, "8M1"},
+        {{300, 8, Parity::Odd, StopBits::One}, "8O1"},
+    };
+    for (const auto& [settings, text] : framings) {
+        EXPECT_EQ(cli::FramingText(settings), text);
+    }
+    // 2026-12-10 09:14:03.5 UTC, and the first millisecond of a day.
+    using std::chrono::milliseconds;
+    EXPECT_EQ(cli::UtcTimestamp(std::chrono::system_clock::time_point(milliseconds(1796894043500))),
+              "2026-12-10T09:14:03.500Z");
+    EXPECT_EQ(cli::UtcTimestamp(std::chrono::system_clock::time_point(milliseconds(86400001))),
+              "1970-01-02T00:00:00.001Z");
+    // A name in another encoding is written, not refused.
+    EXPECT_EQ(cli::JsonLine({{"port", "/dev/tty\xff"}}), "{\"port\":\"/dev/tty\xef\xbf\xbd\"}");
 }
 
 TEST(CommandLine, NumbersInDecimalOrHex) {
