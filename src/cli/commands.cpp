@@ -103,6 +103,7 @@ Json PortObject(const SerialPort& port, const std::vector<std::string>& simulato
         {"serial_number", orNull(identity.serialNumber)},
         {"manufacturer", orNull(identity.manufacturer)},
         {"product", orNull(identity.product)},
+        {"usb_interface", orNull(identity.usbInterface)},
         {"simulated",
          std::find(simulators.begin(), simulators.end(), port.GetPortName()) != simulators.end()},
     };

@@ -350,12 +350,18 @@ bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds duration
     return !stop.stop_requested();
 }
 
-// A port that has just appeared may not be ours to open for a moment: udev gives the node
-// its group and mode, or a modem manager probes it, after it appears. Access is looked at
-// without opening the port, which would toggle its modem lines.
+// Errors of a port that has only just appeared and is not ready for us yet: udev gives the node
+// its group and mode a moment after making it, and a modem manager may be probing it.
+bool SettlingError(int error) {
+    return error == EACCES || error == EPERM || error == EBUSY || error == ENOENT ||
+           error == ENXIO || error == ENODEV || error == EIO;
+}
+
+// Waits, briefly, until a port that has just appeared can be opened; the download then says
+// why if it still can't.
 void LetNewPortSettle(const std::string& port, std::stop_token stop) {
     const auto deadline = Clock::now() + kSettleLimit;
-    while (!PortAccessible(port) && Clock::now() < deadline) {
+    while (SettlingError(ProbePortOpen(port)) && Clock::now() < deadline) {
         if (!PauseUnlessStopped(stop, kSettleRetry)) {
             return;
         }
@@ -408,48 +414,53 @@ private:
         }
     }
 
-    // Waits for the port to appear (and settle) or to go; false when the port is done with.
+    // Waits for the port to appear (and settle) or to go; false when the port is done with. A
+    // port that goes again while it settles is waited for again.
     bool AwaitPort(bool present, std::stop_token stop) {
-        if (PathExists(Port()) == present) {
+        while (PathExists(Port()) != present) {
+            if (m_run.console) {
+                m_run.console->Status(m_row, present ? kWaitingForPort : kWaitingForUnplug);
+            }
+            int error = 0;
+            switch (WaitForPath(Port(), present, stop, Limit(present), error)) {
+                case PathWait::Reached:
+                    break;
+                case PathWait::Stopped:
+                    return false;
+                case PathWait::TimedOut:
+                    std::fprintf(stderr, "Port '%s' did not appear within %g seconds\n",
+                                 Port().c_str(), *m_run.options.waitTimeoutSeconds);
+                    m_tally.GaveUp(m_row);
+                    return false;
+                case PathWait::Failed:
+                    std::fprintf(stderr, "Cannot watch for port '%s': %s\n", Port().c_str(),
+                                 std::strerror(error));
+                    m_tally.GaveUp(m_row);
+                    return false;
+            }
             if (present) {
                 LetNewPortSettle(Port(), stop);
             }
-            return !stop.stop_requested();
         }
-        if (m_run.console) {
-            m_run.console->Status(m_row, present ? kWaitingForPort : kWaitingForUnplug);
+        m_waitedOnce = m_waitedOnce || present;
+        return !stop.stop_requested();
+    }
+
+    // --wait-timeout bounds the wait for the port's first appearance only: with --repeat, a
+    // station left idle between controllers keeps waiting.
+    std::optional<std::chrono::milliseconds> Limit(bool present) const {
+        if (!present || m_waitedOnce || !m_run.options.waitTimeoutSeconds) {
+            return std::nullopt;
         }
-        std::optional<std::chrono::milliseconds> limit;
-        if (present && m_run.options.waitTimeoutSeconds) {
-            limit = std::chrono::milliseconds(
-                static_cast<std::int64_t>(*m_run.options.waitTimeoutSeconds * 1000));
-        }
-        int error = 0;
-        switch (WaitForPath(Port(), present, stop, limit, error)) {
-            case PathWait::Reached:
-                if (present) {
-                    LetNewPortSettle(Port(), stop);
-                }
-                return !stop.stop_requested();
-            case PathWait::Stopped:
-                return false;
-            case PathWait::TimedOut:
-                std::fprintf(stderr, "Port '%s' did not appear within %g seconds\n", Port().c_str(),
-                             *m_run.options.waitTimeoutSeconds);
-                break;
-            case PathWait::Failed:
-                std::fprintf(stderr, "Cannot watch for port '%s': %s\n", Port().c_str(),
-                             std::strerror(error));
-                break;
-        }
-        m_tally.GaveUp(m_row);
-        return false;
+        return std::chrono::milliseconds(
+            static_cast<std::int64_t>(*m_run.options.waitTimeoutSeconds * 1000));
     }
 
     const Run& m_run;
     Tally& m_tally;
     const std::size_t m_row;
     std::unique_ptr<PortDownload> m_last;
+    bool m_waitedOnce = false;
 };
 
 // The closing table of a gang download: port, time, outcome.
@@ -501,6 +512,16 @@ int RunDownload(const DownloadOptions& options) {
         return ExitUsage;
     }
 
+    if (options.repeat) {
+        for (const std::string& port : options.ports) {
+            if (port.starts_with("/dev/tty")) {
+                std::fprintf(stderr,
+                             "Note: the kernel gives '%s' to whichever adapter comes next; a "
+                             "/dev/serial/by-path link names the USB socket\n",
+                             port.c_str());
+            }
+        }
+    }
     std::unique_ptr<Console> console;
     std::unique_ptr<EventStream> events;
     if (options.json) {

@@ -94,7 +94,7 @@ void AddDownload(CLI::App& app, Commands& c) {
                        "again, until Ctrl-C (implies --wait)");
     download
         ->add_option("--wait-timeout", o.waitTimeoutSeconds,
-                     "Give up when a port has not appeared after this many seconds")
+                     "Give up when a port has not first appeared after this many seconds")
         ->check(CLI::PositiveNumber);
 }
 

@@ -4,29 +4,31 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 
-#include <optional>
-
 namespace quorvale {
+namespace {
 
-std::optional<int> EnableLowLatency(int fd) {
+bool SetLowLatency(int fd, bool on) {
     serial_struct info{};
-    if (::ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) {
-        return std::nullopt;
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0) {
+        return false;
     }
-    const int previous = info.flags;
-    info.flags |= ASYNC_LOW_LATENCY;
-    if (::ioctl(fd, TIOCSSERIAL, &info) != 0) {
-        return std::nullopt;
+    if (((info.flags & ASYNC_LOW_LATENCY) != 0) == on) {
+        return false;
     }
-    return previous;
+    info.flags = on ? (info.flags | ASYNC_LOW_LATENCY) : (info.flags & ~ASYNC_LOW_LATENCY);
+    return ::ioctl(fd, TIOCSSERIAL, &info) == 0;
 }
 
-void RestoreSerialFlags(int fd, int flags) {
-    serial_struct info{};
-    if (::ioctl(fd, TIOCGSERIAL, &info) == 0) {
-        info.flags = flags;
-        ::ioctl(fd, TIOCSSERIAL, &info);
-    }
+}  // namespace
+
+bool EnableLowLatency(int fd) {
+    return SetLowLatency(fd, true);
+}
+
+// Only the one flag is taken back, read afresh: anything else changed on the port meanwhile
+// (by setserial, say) stays.
+void DisableLowLatency(int fd) {
+    SetLowLatency(fd, false);
 }
 
 }  // namespace quorvale

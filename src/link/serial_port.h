@@ -91,9 +91,8 @@ private:
     // Written to since the last flush that saw the output queue empty.
     bool m_outputUnflushed = false;
     int m_openError = 0;
-    // The driver's flags from before low latency was asked for, put back at close; -1 when
-    // nothing was changed.
-    int m_savedSerialFlags = -1;
+    // Low latency was turned on by this handle, and is turned off again at close.
+    bool m_lowLatencySet = false;
     std::uint32_t m_baudRate = 0;
     std::stop_token m_stop;
     LineObserver* m_observer = nullptr;

@@ -121,9 +121,9 @@ void PortHandle::Release() {
         if (DiscardsOutputOnClose()) {
             ::tcflush(m_fd, TCOFLUSH);
         }
-        if (m_savedSerialFlags != -1) {
-            RestoreSerialFlags(static_cast<int>(m_fd), m_savedSerialFlags);
-            m_savedSerialFlags = -1;
+        if (m_lowLatencySet) {
+            DisableLowLatency(static_cast<int>(m_fd));
+            m_lowLatencySet = false;
         }
         if (m_exclusive) {
             // Without this a pseudo-terminal that another process also holds could not be
@@ -165,7 +165,7 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
     if (port.IsValid()) {
         ApplyLineSettings(port.m_fd, settings);
         SetModemLinesInactive(port.m_fd);
-        port.m_savedSerialFlags = EnableLowLatency(port.m_fd).value_or(-1);
+        port.m_lowLatencySet = EnableLowLatency(port.m_fd);
         if (stop.stop_possible()) {
             port.m_stopSignal.reset(new StopSignal(stop));
         }

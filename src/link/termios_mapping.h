@@ -20,9 +20,10 @@ termios MakeLineTermios(termios current, const LineSettings& settings);
 // Applies a rate that termios has no constant for (56000, 128000, any 16-bit value).
 bool SetCustomBaudRate(int fd, std::uint32_t baudRate);
 
-// Asks the driver for low latency; answers the flags to restore at close, or nothing when the
-// driver refuses (pseudo-terminals, most built-in UARTs) or already works that way.
-std::optional<int> EnableLowLatency(int fd);
-void RestoreSerialFlags(int fd, int flags);
+// Asks the driver for low latency; true when this call turned it on, so that it is turned off
+// again at close. Drivers without the request (pseudo-terminals) refuse; many USB-serial
+// drivers other than FTDI's take the flag and change nothing.
+bool EnableLowLatency(int fd);
+void DisableLowLatency(int fd);
 
 }  // namespace quorvale

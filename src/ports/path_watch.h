@@ -25,7 +25,4 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
 // Whether `path` names something that exists now, following symbolic links.
 bool PathExists(const std::string& path);
 
-// Whether this user may read and write the device at `path`, looked at without opening it.
-bool PortAccessible(const std::string& path);
-
 }  // namespace quorvale

@@ -54,12 +54,22 @@ void RaiseOnStop(int fd) {
     [[maybe_unused]] const ssize_t ignored = ::write(fd, &one, sizeof one);
 }
 
-// Reads away what inotify has queued; the events themselves don't matter, only that
-// something changed.
-void Discard(int fd) {
+// Reads away what inotify has queued: what changed doesn't matter, since the path is looked
+// at again, except whether `watch` no longer watches its folder's path (the folder went or
+// moved), which means arming a new one.
+bool ReadChanges(int fd, int watch) {
+    bool lost = false;
     alignas(inotify_event) char buffer[4096];
-    while (::read(fd, buffer, sizeof buffer) > 0) {
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            lost = lost || (event->wd == watch &&
+                            (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
     }
+    return lost;
 }
 
 int RemainingMs(std::optional<Clock::time_point> deadline) {
@@ -77,10 +87,6 @@ bool PathExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-bool PortAccessible(const std::string& path) {
-    return ::access(path.c_str(), R_OK | W_OK) == 0;
-}
-
 PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
                      std::optional<std::chrono::milliseconds> limit, int& error) {
     const Descriptor changes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
@@ -95,16 +101,23 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
         deadline = Clock::now() + *limit;
     }
     int watch = -1;
+    std::string watched;
     for (;;) {
-        // Armed before the path is looked at, so a change between the two is never missed.
-        if (watch >= 0) {
-            ::inotify_rm_watch(changes.get(), watch);
-        }
-        watch = ::inotify_add_watch(changes.get(), NearestExistingFolder(path).c_str(),
-                                    kWatchedChanges | IN_ONLYDIR);
-        if (watch < 0 && errno != ENOENT) {
-            error = errno;
-            return PathWait::Failed;
+        // Armed before the path is looked at, so a change between the two is never missed; armed
+        // again only when the folder to watch is another, since every removal of a watch is
+        // itself an event.
+        const std::string folder = NearestExistingFolder(path);
+        if (watch < 0 || folder != watched) {
+            if (watch >= 0) {
+                ::inotify_rm_watch(changes.get(), watch);
+            }
+            watched = folder;
+            watch =
+                ::inotify_add_watch(changes.get(), folder.c_str(), kWatchedChanges | IN_ONLYDIR);
+            if (watch < 0 && errno != ENOENT && errno != ENOTDIR) {
+                error = errno;
+                return PathWait::Failed;
+            }
         }
         if (PathExists(path) == present) {
             return PathWait::Reached;
@@ -119,14 +132,13 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
         if (stop.stop_requested()) {
             return PathWait::Stopped;
         }
-        if (ready == 0 && watch >= 0) {
-            return PathWait::TimedOut;
-        }
         if (ready < 0 && errno != EINTR) {
             error = errno;
             return PathWait::Failed;
         }
-        Discard(changes.get());
+        if (ReadChanges(changes.get(), watch)) {
+            watch = -1;
+        }
     }
 }
 

@@ -24,10 +24,6 @@ bool PathExists(const std::string& path) {
     return IsDosDevice(path) || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool PortAccessible(const std::string&) {
-    return true;
-}
-
 PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
                      std::optional<std::chrono::milliseconds> limit, int&) {
     const auto deadline = limit ? Clock::now() + *limit : Clock::time_point::max();

@@ -16,6 +16,9 @@ struct PortIdentity {
     std::optional<std::string> serialNumber;
     std::optional<std::string> manufacturer;
     std::optional<std::string> product;
+    // Which interface of the USB device the port is (two-digit hex, as USB numbers them): what
+    // tells apart the ports of one multi-port adapter, whose other strings are all the same.
+    std::optional<std::string> usbInterface;
 };
 
 // The identity of the port with this name (a device node, or a COM name on Windows).

@@ -40,6 +40,10 @@ void ReadUsbStrings(const std::string& portName, PortIdentity& identity) {
     identity.serialNumber = Attribute(usb, "serial");
     identity.manufacturer = Attribute(usb, "manufacturer");
     identity.product = Attribute(usb, "product");
+    udev_device* interface =
+        device ? udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_interface")
+               : nullptr;
+    identity.usbInterface = Attribute(interface, "bInterfaceNumber");
 }
 
 }  // namespace
@@ -47,8 +51,10 @@ void ReadUsbStrings(const std::string& portName, PortIdentity& identity) {
 std::optional<std::string> LinkLeadingTo(const std::string& folder, const std::string& target) {
     std::error_code error;
     std::vector<std::filesystem::path> links;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        links.push_back(entry.path());
+    // Stepped without exceptions: udev may remove the folder while it is read.
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        links.push_back(entry->path());
     }
     std::sort(links.begin(), links.end());
     for (const auto& link : links) {

@@ -350,8 +350,8 @@ TEST_F(CommandLineTest, PortsAsJsonNamesEachPortAndWhatIsKnownOfIt) {
     ASSERT_NE(found, ports.end()) << result.out;
     EXPECT_EQ((*found)["friendly_name"], "Simulated controller (" + simulator.Port() + ")");
     EXPECT_EQ((*found)["simulated"], true);
-    for (const char* unknown :
-         {"by_id", "by_path", "usb_vid", "usb_pid", "serial_number", "manufacturer", "product"}) {
+    for (const char* unknown : {"by_id", "by_path", "usb_vid", "usb_pid", "serial_number",
+                                "manufacturer", "product", "usb_interface"}) {
         EXPECT_EQ((*found)[unknown], nullptr) << unknown;
     }
 }

@@ -1,0 +1,100 @@
+#include "ports/path_watch.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "support/timing.h"
+
+namespace quorvale {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct WaitCase {
+    const char* name;
+    bool present;                                        // waiting for the path to appear, or to go
+    std::function<void(const std::string& dir)> before;  // done before the wait
+    std::function<void(const std::string& dir)> during;  // done 200 ms into it
+    PathWait expected;
+};
+
+void Touch(const std::string& path) {
+    std::ofstream(path).put('x');
+}
+
+// The path waited for is DIR/a/b/port; a wait must cost no CPU while nothing it cares about
+// changes, however busy the folder it watches is.
+TEST(PathWatch, WaitsForThePathThroughFoldersThatComeAndGo) {
+    const WaitCase cases[] = {
+        {"its folders and the link appear later",
+         true,
+         {},
+         [](const std::string& dir) {
+             fs::create_directories(dir + "/a/b");
+             fs::create_symlink("/dev/null", dir + "/a/b/port.tmp");
+             fs::rename(dir + "/a/b/port.tmp", dir + "/a/b/port");
+         },
+         PathWait::Reached},
+        {"its folder goes and comes back", true,
+         [](const std::string& dir) { fs::create_directories(dir + "/a/b"); },
+         [](const std::string& dir) {
+             fs::remove(dir + "/a/b");
+             fs::create_directories(dir + "/a/b");
+             std::this_thread::sleep_for(50ms);
+             Touch(dir + "/a/b/port");
+         },
+         PathWait::Reached},
+        {"it goes with its folder", false,
+         [](const std::string& dir) {
+             fs::create_directories(dir + "/a/b");
+             Touch(dir + "/a/b/port");
+         },
+         [](const std::string& dir) { fs::remove_all(dir + "/a"); }, PathWait::Reached},
+        {"only other entries change", true,
+         [](const std::string& dir) { fs::create_directories(dir + "/a/b"); },
+         [](const std::string& dir) {
+             for (int i = 0; i < 20; ++i) {
+                 Touch(dir + "/a/b/other" + std::to_string(i));
+             }
+         },
+         PathWait::TimedOut},
+    };
+    for (const WaitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        if (c.before) {
+            c.before(dir.path());
+        }
+        std::jthread changer([&] {
+            std::this_thread::sleep_for(200ms);
+            c.during(dir.path());
+        });
+        const auto cpuBefore = test::ThreadCpuTime();
+        int error = 0;
+        EXPECT_EQ(WaitForPath(dir.path() + "/a/b/port", c.present, {}, 1s, error), c.expected);
+        EXPECT_LT(test::ThreadCpuTime() - cpuBefore, 50ms);
+    }
+}
+
+TEST(PathWatch, StopEndsTheWaitAtOnce) {
+    test::TempDir dir;
+    std::stop_source stop;
+    std::jthread stopper([&] {
+        std::this_thread::sleep_for(100ms);
+        stop.request_stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    int error = 0;
+    EXPECT_EQ(WaitForPath(dir.File("never"), true, stop.get_token(), std::nullopt, error),
+              PathWait::Stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms + test::kTimingTolerance);
+}
+
+}  // namespace
+}  // namespace quorvale
