@@ -189,14 +189,15 @@ public:
             m_elapsed = Elapsed();
         }
         const Json ending = Ending();
+        const std::string endTime = UtcTimestamp(std::chrono::system_clock::now());
         if (m_run.events) {
             if (!m_result.Completed()) {
-                m_run.events->Emit("failure", Port(), Failure());
+                m_run.events->Emit("failure", Port(), Failure(), endTime);
             }
-            m_run.events->Emit("end", Port(), ending);
+            m_run.events->Emit("end", Port(), ending, endTime);
         }
         if (m_run.record) {
-            Record(ending);
+            Record(ending, endTime);
         }
         return m_result;
     }
@@ -247,9 +248,9 @@ private:
                 {"bytes_per_second", perSecond}};
     }
 
-    void Record(const Json& ending) const {
+    void Record(const Json& ending, const std::string& endTime) const {
         Json line = {
-            {"time", UtcTimestamp(std::chrono::system_clock::now())},
+            {"time", endTime},
             {"port", Port()},
             {"host", m_run.host},
         };
@@ -438,9 +439,10 @@ private:
                     m_tally.GaveUp(m_row);
                     return false;
             }
-            if (present) {
-                LetNewPortSettle(Port(), stop);
+            if (!present) {
+                break;  // gone, though a quick hand may have plugged the next one in already
             }
+            LetNewPortSettle(Port(), stop);
         }
         m_waitedOnce = m_waitedOnce || present;
         return !stop.stop_requested();

@@ -53,11 +53,12 @@ const char* OutcomeName(const DownloadResult& result) {
     return result.kind == FailureKind::Cancelled ? "cancelled" : "failed";
 }
 
-void EventStream::Emit(const char* event, const std::string& port, const Json& fields) {
+void EventStream::Emit(const char* event, const std::string& port, const Json& fields,
+                       const std::string& time) {
     Json object = {
         {"event", event},
         {"port", port},
-        {"time", UtcTimestamp(std::chrono::system_clock::now())},
+        {"time", time.empty() ? UtcTimestamp(std::chrono::system_clock::now()) : time},
     };
     object.update(fields);
     const std::string line = JsonLine(object) + "\n";

@@ -34,8 +34,10 @@ class EventStream {
 public:
     explicit EventStream(std::FILE* out) : m_out(out) {}
 
-    // Adds "event", "port" and "time" in front of `fields` and writes the line.
-    void Emit(const char* event, const std::string& port, const Json& fields = Json::object());
+    // Adds "event", "port" and "time" (now, unless given) in front of `fields` and writes the
+    // line.
+    void Emit(const char* event, const std::string& port, const Json& fields = Json::object(),
+              const std::string& time = {});
 
 private:
     std::FILE* const m_out;

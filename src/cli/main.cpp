@@ -94,7 +94,8 @@ void AddDownload(CLI::App& app, Commands& c) {
                        "again, until Ctrl-C (implies --wait)");
     download
         ->add_option("--wait-timeout", o.waitTimeoutSeconds,
-                     "Give up when a port has not first appeared after this many seconds")
+                     "Give up when a port has not first appeared after this many seconds (implies "
+                     "--wait)")
         ->check(CLI::PositiveNumber);
 }
 
@@ -199,7 +200,8 @@ int main(int argc, char** argv) {
         return RunInfo(c.info);
     }
     if (app.got_subcommand("download")) {
-        c.download.wait = c.download.wait || c.download.repeat;
+        c.download.wait =
+            c.download.wait || c.download.repeat || c.download.waitTimeoutSeconds.has_value();
         return RunDownload(c.download);
     }
     if (app.got_subcommand("pack")) {

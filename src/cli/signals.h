@@ -5,7 +5,8 @@
 namespace quorvale::cli {
 
 // Blocks SIGINT, SIGTERM and the wake-up signal in the calling thread and in every thread it
-// starts afterwards, so that they arrive only through WaitForSignal. Call it first in main.
+// starts afterwards, so that they arrive only through WaitForSignal, and ignores SIGPIPE. Call
+// it first in main.
 void BlockSignals();
 
 // Waits for SIGINT, SIGTERM or a wake-up from WakeUp; answers the signal number.

@@ -21,6 +21,9 @@ sigset_t HandledSignals() {
 void BlockSignals() {
     const sigset_t set = HandledSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A reader of the events that goes away (`| head`, a CI log that is closed) must not cut a
+    // download short, unrecorded: its writes fail instead, and the download goes on.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 int WaitForSignal() {

@@ -38,33 +38,30 @@ std::unique_ptr<TraceLog> TraceLog::Open(const std::string& path, Clock::time_po
     return std::unique_ptr<TraceLog>(new TraceLog(file, true, start));
 }
 
-std::string TraceLog::Head(const std::string& port) const {
-    const std::chrono::duration<double> since = Clock::now() - m_start;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.6f ", since.count());
-    return seconds + port + " ";
-}
-
 void TraceLog::Settings(const std::string& port, const LineSettings& settings) {
-    Write(Head(port) + std::to_string(settings.baudRate) + " " + FramingText(settings) + "\n");
+    Write(port, std::to_string(settings.baudRate) + " " + FramingText(settings) + "\n");
 }
 
 void TraceLog::Bytes(const std::string& port, const char* direction,
                      std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::string line = Head(port) + direction;
-    line.reserve(line.size() + bytes.size() * 3 + 1);
+    std::string rest = direction;
+    rest.reserve(rest.size() + bytes.size() * 3 + 1);
     for (const std::uint8_t byte : bytes) {
-        line += ' ';
-        line += kDigits[byte >> 4];
-        line += kDigits[byte & 0x0F];
+        rest += ' ';
+        rest += kDigits[byte >> 4];
+        rest += kDigits[byte & 0x0F];
     }
-    line += '\n';
-    Write(line);
+    rest += '\n';
+    Write(port, rest);
 }
 
-void TraceLog::Write(const std::string& line) {
+void TraceLog::Write(const std::string& port, const std::string& rest) {
     const std::lock_guard lock(m_mutex);
+    const std::chrono::duration<double> since = Clock::now() - m_start;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.6f ", since.count());
+    const std::string line = seconds + port + " " + rest;
     std::fwrite(line.data(), 1, line.size(), m_file);
     std::fflush(m_file);
 }

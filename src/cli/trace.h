@@ -31,9 +31,9 @@ public:
 private:
     TraceLog(std::FILE* file, bool owned, Clock::time_point start)
         : m_file(file), m_owned(owned), m_start(start) {}
-    // "SECONDS PORT ", the start of every line.
-    std::string Head(const std::string& port) const;
-    void Write(const std::string& line);
+    // Writes "SECONDS PORT " and `rest`, the time taken under the lock so that lines from
+    // several ports stay in time order.
+    void Write(const std::string& port, const std::string& rest);
 
     std::FILE* const m_file;
     const bool m_owned;

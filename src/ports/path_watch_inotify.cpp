@@ -49,27 +49,49 @@ std::string NearestExistingFolder(const std::string& path) {
     return folder.empty() ? std::string(".") : folder.string();
 }
 
+std::string ParentOf(const std::string& path) {
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? std::string(".") : parent;
+}
+
+// The name of the path's entry in `folder`, when `folder` is the path's own; else nothing
+// that an entry could be named.
+std::string EntryName(const std::string& path, const std::string& folder) {
+    return folder == ParentOf(path) ? std::filesystem::path(path).filename().string()
+                                    : std::string();
+}
+
 void RaiseOnStop(int fd) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t ignored = ::write(fd, &one, sizeof one);
 }
 
-// Reads away what inotify has queued: what changed doesn't matter, since the path is looked
-// at again, except whether `watch` no longer watches its folder's path (the folder went or
-// moved), which means arming a new one.
-bool ReadChanges(int fd, int watch) {
-    bool lost = false;
+// What the events queued since the last look say.
+struct Changes {
+    bool watchLost = false;  // the watched folder went or moved: a new watch is needed
+    bool entryGone = false;  // the watched folder's entry `name` was removed or renamed away
+};
+
+// Reads away what inotify has queued. Most changes only mean "look at the path again"; these
+// two can't be seen by looking, since the folder or the entry may be back by then.
+Changes ReadChanges(int fd, int watch, const std::string& name) {
+    Changes changes;
     alignas(inotify_event) char buffer[4096];
     ssize_t got = 0;
     while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
         for (ssize_t at = 0; at < got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            lost = lost || (event->wd == watch &&
-                            (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0);
+            if (event->wd == watch) {
+                changes.watchLost = changes.watchLost ||
+                                    (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF));
+                changes.entryGone =
+                    changes.entryGone || ((event->mask & (IN_DELETE | IN_MOVED_FROM)) &&
+                                          event->len > 0 && name == event->name);
+            }
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    return lost;
+    return changes;
 }
 
 int RemainingMs(std::optional<Clock::time_point> deadline) {
@@ -136,7 +158,12 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
             error = errno;
             return PathWait::Failed;
         }
-        if (ReadChanges(changes.get(), watch)) {
+        const Changes seen = ReadChanges(changes.get(), watch, EntryName(path, watched));
+        // A port unplugged and plugged again between two looks still counts as gone.
+        if (!present && (seen.entryGone || (seen.watchLost && watched == ParentOf(path)))) {
+            return PathWait::Reached;
+        }
+        if (seen.watchLost) {
             watch = -1;
         }
     }

@@ -56,6 +56,16 @@ TEST(PathWatch, WaitsForThePathThroughFoldersThatComeAndGo) {
              Touch(dir + "/a/b/port");
          },
          [](const std::string& dir) { fs::remove_all(dir + "/a"); }, PathWait::Reached},
+        {"it goes and is back at once", false,
+         [](const std::string& dir) {
+             fs::create_directories(dir + "/a/b");
+             Touch(dir + "/a/b/port");
+         },
+         [](const std::string& dir) {
+             fs::remove(dir + "/a/b/port");
+             Touch(dir + "/a/b/port");
+         },
+         PathWait::Reached},
         {"only other entries change", true,
          [](const std::string& dir) { fs::create_directories(dir + "/a/b"); },
          [](const std::string& dir) {
