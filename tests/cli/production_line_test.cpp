@@ -55,7 +55,7 @@ std::vector<std::string> EventNames(const std::vector<json>& events) {
     for (const json& event : events) {
         names.push_back(event["event"]);
         if (event["event"] == "phase") {
-            names.back() += " " + event["phase"].get<std::string>();
+            names.back().append(" ").append(event["phase"].get<std::string>());
         }
     }
     // Progress is collapsed to one entry per run of it.
