@@ -276,35 +276,34 @@ private:
 
 // What the ports have done so far, and whether the run is ending. A port starts a download
 // only while the run goes on, so that an interrupt either finds it downloading (and cancels
-// it) or keeps it from starting.
+// it, unless it completes first) or keeps it from starting.
 class Tally {
 public:
     explicit Tally(std::size_t ports) : m_ports(ports) {}
 
     bool BeginDownload() {
         const std::lock_guard lock(m_mutex);
-        if (m_ending) {
-            return false;
-        }
-        ++m_downloading;
-        return true;
+        return !m_ending;
     }
     void EndDownload(std::size_t row, const DownloadResult& result) {
         const std::lock_guard lock(m_mutex);
-        --m_downloading;
-        Count(row, result.Completed(),
-              !result.Completed() && result.kind != FailureKind::Cancelled);
+        const bool cancelled = result.kind == FailureKind::Cancelled;
+        Count(row, result.Completed(), !result.Completed() && !cancelled);
+        m_anyCancelled = m_anyCancelled || cancelled;
     }
     // A port that gave up without a download (it never appeared) counts as a failure.
     void GaveUp(std::size_t row) {
         const std::lock_guard lock(m_mutex);
         Count(row, false, true);
     }
-    // Ends the run; answers whether a download was running.
-    bool End() {
+    void End() {
         const std::lock_guard lock(m_mutex);
         m_ending = true;
-        return m_downloading > 0;
+    }
+
+    bool AnyCancelled() const {
+        const std::lock_guard lock(m_mutex);
+        return m_anyCancelled;
     }
 
     bool AnyFailed() const {
@@ -338,8 +337,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<PortCounts> m_ports;
-    std::size_t m_downloading = 0;
     bool m_ending = false;
+    bool m_anyCancelled = false;
 };
 
 // Sleeps for `duration` unless the stop comes first; answers whether it did not.
@@ -378,10 +377,13 @@ public:
 
     void Serve(std::stop_token stop) {
         const DownloadOptions& options = m_run.options;
+        if (options.wait && !AwaitPlug(stop, FirstDeadline())) {
+            return;
+        }
         for (;;) {
-            if (options.wait && !AwaitPort(true, stop)) {
-                return;
-            }
+            // Taken before the download, so that a controller that replaces this one while
+            // the download ends is told from it.
+            const std::optional<PathStamp> plugged = StampPath(Port());
             if (!m_tally.BeginDownload()) {
                 return;
             }
@@ -395,7 +397,8 @@ public:
             if (!result.Completed() && result.kind != FailureKind::Cancelled) {
                 SayFailure(m_last->FailureText());
             }
-            if (stop.stop_requested() || !AwaitPort(false, stop)) {
+            if (stop.stop_requested() || !AwaitUnplug(plugged, stop) ||
+                !AwaitPlug(stop, std::nullopt)) {
                 return;
             }
         }
@@ -405,6 +408,8 @@ public:
     const PortDownload* Last() const { return m_last.get(); }
 
 private:
+    using Deadline = std::optional<Clock::time_point>;
+
     const std::string& Port() const { return m_run.options.ports[m_row]; }
 
     void SayFailure(const std::string& text) const {
@@ -415,54 +420,83 @@ private:
         }
     }
 
-    // Waits for the port to appear (and settle) or to go; false when the port is done with. A
-    // port that goes again while it settles is waited for again.
-    bool AwaitPort(bool present, std::stop_token stop) {
-        while (PathExists(Port()) != present) {
-            if (m_run.console) {
-                m_run.console->Status(m_row, present ? kWaitingForPort : kWaitingForUnplug);
+    // --wait-timeout bounds the wait for the port's first appearance only: with --repeat, a
+    // station left idle between controllers keeps waiting.
+    Deadline FirstDeadline() const {
+        if (!m_run.options.waitTimeoutSeconds) {
+            return std::nullopt;
+        }
+        return Clock::now() + std::chrono::milliseconds(static_cast<std::int64_t>(
+                                  *m_run.options.waitTimeoutSeconds * 1000));
+    }
+
+    // Waits for the port to appear and settle; false when the port is done with. A port that
+    // goes again while it settles is waited for again, within the same deadline.
+    bool AwaitPlug(std::stop_token stop, Deadline deadline) {
+        while (!PathExists(Port())) {
+            ShowStatus(kWaitingForPort);
+            std::optional<std::chrono::milliseconds> limit;
+            if (deadline) {
+                limit = std::max(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()),
+                    std::chrono::milliseconds(0));
             }
-            int error = 0;
-            switch (WaitForPath(Port(), present, stop, Limit(present), error)) {
-                case PathWait::Reached:
-                    break;
-                case PathWait::Stopped:
-                    return false;
-                case PathWait::TimedOut:
-                    std::fprintf(stderr, "Port '%s' did not appear within %g seconds\n",
-                                 Port().c_str(), *m_run.options.waitTimeoutSeconds);
-                    m_tally.GaveUp(m_row);
-                    return false;
-                case PathWait::Failed:
-                    std::fprintf(stderr, "Cannot watch for port '%s': %s\n", Port().c_str(),
-                                 std::strerror(error));
-                    m_tally.GaveUp(m_row);
-                    return false;
-            }
-            if (!present) {
-                break;  // gone, though a quick hand may have plugged the next one in already
+            if (!Waited(WaitForPath(Port(), true, stop, limit, m_error))) {
+                return false;
             }
             LetNewPortSettle(Port(), stop);
         }
-        m_waitedOnce = m_waitedOnce || present;
         return !stop.stop_requested();
     }
 
-    // --wait-timeout bounds the wait for the port's first appearance only: with --repeat, a
-    // station left idle between controllers keeps waiting.
-    std::optional<std::chrono::milliseconds> Limit(bool present) const {
-        if (!present || m_waitedOnce || !m_run.options.waitTimeoutSeconds) {
-            return std::nullopt;
+    // Waits for the controller that had the stamp `plugged` to go; false when the port is
+    // done with. The next one may be in already (a quick hand, or a port that went while its
+    // failed download was being recorded): then it is given its moment to settle.
+    bool AwaitUnplug(const std::optional<PathStamp>& plugged, std::stop_token stop) {
+        const auto now = StampPath(Port());
+        if (now && now == plugged) {
+            ShowStatus(kWaitingForUnplug);
+            if (!Waited(WaitForPath(Port(), false, stop, std::nullopt, m_error, plugged))) {
+                return false;
+            }
         }
-        return std::chrono::milliseconds(
-            static_cast<std::int64_t>(*m_run.options.waitTimeoutSeconds * 1000));
+        if (PathExists(Port())) {
+            LetNewPortSettle(Port(), stop);
+        }
+        return !stop.stop_requested();
+    }
+
+    // Says why a wait gave up; false when the port is done with.
+    bool Waited(PathWait outcome) {
+        switch (outcome) {
+            case PathWait::Reached:
+                return true;
+            case PathWait::Stopped:
+                return false;
+            case PathWait::TimedOut:
+                std::fprintf(stderr, "Port '%s' did not appear within %g seconds\n", Port().c_str(),
+                             *m_run.options.waitTimeoutSeconds);
+                break;
+            case PathWait::Failed:
+                std::fprintf(stderr, "Cannot watch for port '%s': %s\n", Port().c_str(),
+                             std::strerror(m_error));
+                break;
+        }
+        m_tally.GaveUp(m_row);
+        return false;
+    }
+
+    void ShowStatus(const char* text) const {
+        if (m_run.console) {
+            m_run.console->Status(m_row, text);
+        }
     }
 
     const Run& m_run;
     Tally& m_tally;
     const std::size_t m_row;
     std::unique_ptr<PortDownload> m_last;
-    bool m_waitedOnce = false;
+    int m_error = 0;
 };
 
 // The closing table of a gang download: port, time, outcome.
@@ -561,9 +595,12 @@ int RunDownload(const DownloadOptions& options) {
     }
 
     const bool interrupted = !IsWakeUp(WaitForSignal());
-    const bool downloadCancelled = tally.End() && interrupted;
+    tally.End();
+    // Every port is told at once; then each is waited for.
     for (std::jthread& thread : threads) {
         thread.request_stop();
+    }
+    for (std::jthread& thread : threads) {
         thread.join();
     }
     if (console) {
@@ -572,7 +609,7 @@ int RunDownload(const DownloadOptions& options) {
 
     if (options.repeat) {
         tally.PrintSummary(options.ports);
-        if (downloadCancelled) {
+        if (tally.AnyCancelled()) {
             return ExitCancelled;
         }
         return tally.AnyFailed() ? ExitFailure : ExitSuccess;

@@ -96,7 +96,7 @@ void AddDownload(CLI::App& app, Commands& c) {
         ->add_option("--wait-timeout", o.waitTimeoutSeconds,
                      "Give up when a port has not first appeared after this many seconds (implies "
                      "--wait)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(0.001, 31536000.0));
 }
 
 void AddPack(CLI::App& app, Commands& c) {

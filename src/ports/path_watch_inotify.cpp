@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -99,7 +101,7 @@ int RemainingMs(std::optional<Clock::time_point> deadline) {
         return -1;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT32_MAX));
 }
 
 }  // namespace
@@ -109,8 +111,30 @@ bool PathExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+std::optional<PathStamp> StampPath(const std::string& path) {
+    const auto part = [](const struct stat& info) {
+        return PathStamp::Part{
+            static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            std::int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec};
+    };
+    struct stat link {};
+    struct stat target {};
+    if (::lstat(path.c_str(), &link) != 0 || ::stat(path.c_str(), &target) != 0) {
+        return std::nullopt;
+    }
+    return PathStamp{part(link), part(target)};
+}
+
 PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
-                     std::optional<std::chrono::milliseconds> limit, int& error) {
+                     std::optional<std::chrono::milliseconds> limit, int& error,
+                     const std::optional<PathStamp>& plugged) {
+    const auto reached = [&] {
+        if (present) {
+            return PathExists(path);
+        }
+        const auto now = StampPath(path);
+        return !now || (plugged && *now != *plugged);
+    };
     const Descriptor changes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     const Descriptor stopped(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (changes.get() < 0 || stopped.get() < 0) {
@@ -141,7 +165,7 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
                 return PathWait::Failed;
             }
         }
-        if (PathExists(path) == present) {
+        if (reached()) {
             return PathWait::Reached;
         }
         if (deadline && Clock::now() >= *deadline) {
@@ -164,6 +188,8 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
             return PathWait::Reached;
         }
         if (seen.watchLost) {
+            // A folder moved away keeps its watch, which would only bring useless wake-ups.
+            ::inotify_rm_watch(changes.get(), watch);
             watch = -1;
         }
     }

@@ -24,8 +24,14 @@ bool PathExists(const std::string& path) {
     return IsDosDevice(path) || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A COM name has nothing to tell one plug from the next by.
+std::optional<PathStamp> StampPath(const std::string& path) {
+    return PathExists(path) ? std::optional<PathStamp>(PathStamp{}) : std::nullopt;
+}
+
 PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
-                     std::optional<std::chrono::milliseconds> limit, int&) {
+                     std::optional<std::chrono::milliseconds> limit, int&,
+                     const std::optional<PathStamp>&) {
     const auto deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
     std::mutex mutex;
     std::condition_variable_any wakeUp;

@@ -4,9 +4,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -78,7 +78,37 @@ bool WaitForLines(const std::string& path, std::size_t count, std::chrono::milli
     return true;
 }
 
-const std::regex kUtcTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+// Whether `text` has the shape of `pattern`, where '9' stands for any digit, 'x' for a
+// lower-case hex digit, and every other character for itself.
+bool HasShape(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool fits = pattern[i] == '9'   ? std::isdigit(static_cast<unsigned char>(c)) != 0
+                          : pattern[i] == 'x' ? std::isxdigit(static_cast<unsigned char>(c)) != 0 &&
+                                                    !std::isupper(static_cast<unsigned char>(c))
+                                              : c == pattern[i];
+        if (!fits) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsUtcTime(const std::string& text) {
+    return HasShape(text, "9999-99-99T99:99:99.999Z");
+}
+
+// "xx xx ...": bytes as a trace line gives them.
+bool IsHexBytes(const std::string& text) {
+    std::string pattern = "xx";
+    while (pattern.size() < text.size()) {
+        pattern += " xx";
+    }
+    return HasShape(text, pattern);
+}
 
 struct EventCase {
     const char* name;
@@ -122,7 +152,7 @@ TEST_F(CommandLineTest, JsonEventsOfEachWayADownloadEnds) {
         EXPECT_EQ(EventNames(events), c.events);
         for (const json& event : events) {
             EXPECT_EQ(event["port"], port);
-            EXPECT_TRUE(std::regex_match(event["time"].get<std::string>(), kUtcTime));
+            EXPECT_TRUE(IsUtcTime(event["time"]));
         }
         const json& start = events.front();
         EXPECT_EQ(start["file"], file);
@@ -196,7 +226,7 @@ TEST_F(CommandLineTest, RecordGetsALinePerDownloadFromRunsAndProcessesAlike) {
     EXPECT_EQ(lines[1]["failure_kind"], "wrong_hardware_code");
     for (const json& line : lines) {
         EXPECT_FALSE(line.contains("event"));
-        EXPECT_TRUE(std::regex_match(line["time"].get<std::string>(), kUtcTime));
+        EXPECT_TRUE(IsUtcTime(line["time"]));
         EXPECT_FALSE(line["host"].get<std::string>().empty());
         EXPECT_EQ(line["file"], file);
         EXPECT_EQ(line["length"], 512);
@@ -228,19 +258,25 @@ TEST_F(CommandLineTest, TraceShowsEveryByteAndEachChangeOfSettings) {
         0);
 
     const std::vector<std::string> lines = Lines(ReadText(trace));
-    const std::regex grammar(R"((\d+\.\d{6}) (\S+) (-> |<- |)(.*))");
-    std::vector<std::string> rest;  // what follows the port on each line
+    // SECONDS PORT REST: seconds with six decimals, the port as given, then the settings or a
+    // direction and the bytes.
+    std::vector<std::string> rest;
     double previous = 0;
     for (const std::string& line : lines) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, grammar)) << line;
-        EXPECT_GE(std::stod(match[1]), previous);
-        previous = std::stod(match[1]);
-        EXPECT_EQ(match[2], port);
-        rest.push_back(match[3].str() + match[4].str());
-        if (match[3].length() > 0) {
-            EXPECT_TRUE(std::regex_match(match[4].str(), std::regex("[0-9a-f]{2}( [0-9a-f]{2})*")))
-                << line;
+        SCOPED_TRACE(line);
+        const std::size_t afterSeconds = line.find(' ');
+        const std::size_t afterPort = line.find(' ', afterSeconds + 1);
+        ASSERT_NE(afterPort, std::string::npos);
+        const std::string seconds = line.substr(0, afterSeconds);
+        const std::size_t point = seconds.find('.');
+        ASSERT_NE(point, std::string::npos);
+        EXPECT_TRUE(HasShape(seconds, std::string(point, '9') + ".999999"));
+        EXPECT_GE(std::stod(seconds), previous);
+        previous = std::stod(seconds);
+        EXPECT_EQ(line.substr(afterSeconds + 1, afterPort - afterSeconds - 1), port);
+        rest.push_back(line.substr(afterPort + 1));
+        if (rest.back().starts_with("-> ") || rest.back().starts_with("<- ")) {
+            EXPECT_TRUE(IsHexBytes(rest.back().substr(3)));
         }
     }
     ASSERT_GE(rest.size(), 25u);

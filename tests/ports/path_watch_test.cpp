@@ -92,6 +92,25 @@ TEST(PathWatch, WaitsForThePathThroughFoldersThatComeAndGo) {
     }
 }
 
+// A controller that replaced the last one before the wait began: a link made anew to the
+// same node, as udev makes one at each plug.
+TEST(PathWatch, APathMadeAnewCountsAsGone) {
+    test::TempDir dir;
+    const std::string port = dir.File("port");
+    fs::create_symlink("/dev/null", port);
+    const std::optional<PathStamp> plugged = StampPath(port);
+    ASSERT_TRUE(plugged);
+    int error = 0;
+    EXPECT_EQ(WaitForPath(port, false, {}, 0ms, error, plugged), PathWait::TimedOut);
+
+    fs::remove(port);
+    // A file system may hand the freed inode number out again at once; the change time tells
+    // the two apart, at the granularity of the kernel's clock tick.
+    std::this_thread::sleep_for(20ms);
+    fs::create_symlink("/dev/null", port);
+    EXPECT_EQ(WaitForPath(port, false, {}, 0ms, error, plugged), PathWait::Reached);
+}
+
 TEST(PathWatch, StopEndsTheWaitAtOnce) {
     test::TempDir dir;
     std::stop_source stop;
