@@ -533,6 +533,70 @@ bool OpenOutput(const std::optional<std::string>& path, std::unique_ptr<File>& f
     return true;
 }
 
+// A station is given a name per socket; a kernel name goes to whichever adapter comes next.
+void NoteKernelNames(const std::vector<std::string>& ports) {
+    for (const std::string& port : ports) {
+        if (port.starts_with("/dev/tty")) {
+            std::fprintf(stderr,
+                         "Note: the kernel gives '%s' to whichever adapter comes next; a "
+                         "/dev/serial/by-path link names the USB socket\n",
+                         port.c_str());
+        }
+    }
+}
+
+// Runs each port's loop on a thread of its own until every loop has ended or a signal comes,
+// then stops them all; answers whether a signal ended the run.
+bool RunLoops(const std::vector<std::unique_ptr<PortLoop>>& loops, Tally& tally) {
+    std::atomic<std::size_t> running{loops.size()};
+    const pthread_t waiting = pthread_self();
+    std::vector<std::jthread> threads;
+    for (const auto& loop : loops) {
+        threads.emplace_back([&, port = loop.get()](std::stop_token stop) {
+            port->Serve(stop);
+            if (--running == 0) {
+                WakeUp(waiting);
+            }
+        });
+    }
+    const bool interrupted = !IsWakeUp(WaitForSignal());
+    tally.End();
+    // Every port is told at once; then each is waited for.
+    for (std::jthread& thread : threads) {
+        thread.request_stop();
+    }
+    for (std::jthread& thread : threads) {
+        thread.join();
+    }
+    return interrupted;
+}
+
+// The closing words and the exit code: with --repeat a count per port; otherwise the gang's
+// table and the failures.
+int Conclude(const DownloadOptions& options, const Tally& tally,
+             const std::vector<std::unique_ptr<PortLoop>>& loops, bool interrupted) {
+    if (options.repeat) {
+        tally.PrintSummary(options.ports);
+        if (tally.AnyCancelled()) {
+            return ExitCancelled;
+        }
+        return tally.AnyFailed() ? ExitFailure : ExitSuccess;
+    }
+    if (interrupted) {
+        std::fprintf(stderr, "%s\n", DownloadMessages::DownloadCancelled);
+        return ExitCancelled;
+    }
+    if (options.ports.size() > 1) {
+        PrintTable(options.json ? stderr : stdout, options, loops);
+    }
+    for (const auto& loop : loops) {
+        if (const PortDownload* last = loop->Last(); last && !last->Result().Completed()) {
+            std::fprintf(stderr, "%s\n", last->FailureText().c_str());
+        }
+    }
+    return tally.AnyFailed() ? ExitFailure : ExitSuccess;
+}
+
 }  // namespace
 
 int RunDownload(const DownloadOptions& options) {
@@ -549,14 +613,7 @@ int RunDownload(const DownloadOptions& options) {
     }
 
     if (options.repeat) {
-        for (const std::string& port : options.ports) {
-            if (port.starts_with("/dev/tty")) {
-                std::fprintf(stderr,
-                             "Note: the kernel gives '%s' to whichever adapter comes next; a "
-                             "/dev/serial/by-path link names the USB socket\n",
-                             port.c_str());
-            }
-        }
+        NoteKernelNames(options.ports);
     }
     std::unique_ptr<Console> console;
     std::unique_ptr<EventStream> events;
@@ -582,51 +639,11 @@ int RunDownload(const DownloadOptions& options) {
     for (std::size_t row = 0; row < options.ports.size(); ++row) {
         loops.push_back(std::make_unique<PortLoop>(run, tally, row));
     }
-    std::atomic<std::size_t> running{loops.size()};
-    const pthread_t waiting = pthread_self();
-    std::vector<std::jthread> threads;
-    for (const auto& loop : loops) {
-        threads.emplace_back([&, port = loop.get()](std::stop_token stop) {
-            port->Serve(stop);
-            if (--running == 0) {
-                WakeUp(waiting);
-            }
-        });
-    }
-
-    const bool interrupted = !IsWakeUp(WaitForSignal());
-    tally.End();
-    // Every port is told at once; then each is waited for.
-    for (std::jthread& thread : threads) {
-        thread.request_stop();
-    }
-    for (std::jthread& thread : threads) {
-        thread.join();
-    }
+    const bool interrupted = RunLoops(loops, tally);
     if (console) {
         console->EndLine();
     }
-
-    if (options.repeat) {
-        tally.PrintSummary(options.ports);
-        if (tally.AnyCancelled()) {
-            return ExitCancelled;
-        }
-        return tally.AnyFailed() ? ExitFailure : ExitSuccess;
-    }
-    if (interrupted) {
-        std::fprintf(stderr, "%s\n", DownloadMessages::DownloadCancelled);
-        return ExitCancelled;
-    }
-    if (options.ports.size() > 1) {
-        PrintTable(options.json ? stderr : stdout, options, loops);
-    }
-    for (const auto& loop : loops) {
-        if (const PortDownload* last = loop->Last(); last && !last->Result().Completed()) {
-            std::fprintf(stderr, "%s\n", last->FailureText().c_str());
-        }
-    }
-    return tally.AnyFailed() ? ExitFailure : ExitSuccess;
+    return Conclude(options, tally, loops, interrupted);
 }
 
 }  // namespace quorvale::cli
