@@ -11,6 +11,7 @@
 #include "files/regular_file.h"
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
+#include "image/image_input.h"
 #include "ports/discovery.h"
 #include "ports/port_identity.h"
 #include "ports/simulated_ports.h"
@@ -44,11 +45,61 @@ int RunInfo(const InfoOptions& options) {
     if (!image) {
         return ExitUsage;
     }
+    if (options.json) {
+        Json header = ImageFields(options.file, *image);
+        header.erase("tool_version");
+        std::printf("%s\n", JsonLine(header).c_str());
+        return ExitSuccess;
+    }
     std::printf("Baud rate: %u\nHardware: %u\nStart: %u\nLength: %u\nVersion: %u\n",
                 image->GetBaudRate(), unsigned{image->GetHardwareCode()}, image->GetStartAddress(),
                 image->GetFileSize(), unsigned{image->GetVersion()});
     return ExitSuccess;
 }
+
+namespace {
+
+// Input files of a build (an ELF with its debug sections, a HEX file) are larger than the
+// image they hold; this bounds what is read.
+constexpr std::size_t kInputLimit = 64 * 1024 * 1024;
+
+// The image data of the input and where it starts, by the input's form.
+std::optional<LaidOutImage> ReadImageData(const PackOptions& options, std::string& error) {
+    auto bytes = ReadSmallFile(options.input, kInputLimit, error);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    if (bytes->empty()) {
+        error = "'" + options.input + "' is empty";
+        return std::nullopt;
+    }
+    const InputFormat format = RecogniseInputFormat(*bytes);
+    if (format == InputFormat::Raw) {
+        if (!options.startAddress || options.base) {
+            error = "raw binary input needs --start, and takes no --base";
+            return std::nullopt;
+        }
+        if (bytes->size() > kAddressSpace) {
+            error = "'" + options.input + "' is larger than " + std::to_string(kAddressSpace) +
+                    " bytes";
+            return std::nullopt;
+        }
+        return LaidOutImage{*options.startAddress, std::move(*bytes)};
+    }
+    const auto segments = format == InputFormat::Elf ? ReadElfSegments(*bytes, error)
+                                                     : ReadRecordFile(options.input, format, error);
+    if (!segments) {
+        error = std::string(InputFormatName(format)) + " input: " + error;
+        return std::nullopt;
+    }
+    auto image = LayOutImage(*segments, options.base.value_or(0), options.startAddress, error);
+    if (!image) {
+        error = "'" + options.input + "' (" + InputFormatName(format) + "): " + error;
+    }
+    return image;
+}
+
+}  // namespace
 
 int RunPack(const PackOptions& options) {
     if (options.baudRate == 0 || options.baudRate > 65535) {
@@ -57,29 +108,27 @@ int RunPack(const PackOptions& options) {
     if (options.hardwareCode > 255 || options.version > 255) {
         return Refuse("--hardware and --version must be 0 to 255");
     }
-    if (options.startAddress % kPage != 0) {
+    if (options.startAddress && *options.startAddress % kPage != 0) {
         return Refuse("--start must be a multiple of 256");
     }
     std::string error;
-    auto data = ReadSmallFile(options.input, kAddressSpace, error);
-    if (!data) {
+    auto image = ReadImageData(options, error);
+    if (!image) {
         return Refuse(error);
     }
-    if (data->empty()) {
-        return Refuse("'" + options.input + "' is empty");
-    }
     // Whole pages: the bootloader writes 256-byte blocks, and 0xFF is erased flash.
-    data->resize((data->size() + kPage - 1) / kPage * kPage, 0xFF);
-    if (options.startAddress + data->size() > kAddressSpace) {
-        return Refuse("start " + std::to_string(options.startAddress) + " plus " +
-                      std::to_string(data->size()) + " bytes of data lies beyond 64 KiB");
+    std::vector<std::uint8_t>& data = image->data;
+    data.resize((data.size() + kPage - 1) / kPage * kPage, 0xFF);
+    if (image->start + data.size() > kAddressSpace) {
+        return Refuse("start " + std::to_string(image->start) + " plus " +
+                      std::to_string(data.size()) + " bytes of data lies beyond 64 KiB");
     }
     const FirmwareHeader header{static_cast<std::uint16_t>(options.baudRate),
-                                static_cast<std::uint16_t>(options.startAddress),
+                                static_cast<std::uint16_t>(image->start),
                                 static_cast<std::uint8_t>(options.version),
                                 static_cast<std::uint8_t>(options.hardwareCode)};
     if (const auto failure =
-            WriteFileAtomically(options.output, EncodeFirmwareFile(header, *data))) {
+            WriteFileAtomically(options.output, EncodeFirmwareFile(header, data))) {
         std::fprintf(stderr, "quorvale pack: %s\n", failure->c_str());
         return ExitFailure;
     }

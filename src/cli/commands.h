@@ -21,6 +21,8 @@ enum ExitCode : int {
 
 struct InfoOptions {
     std::string file;
+    // The header as one JSON object, named as the download's `start` event names it.
+    bool json = false;
 };
 
 struct DownloadOptions {
@@ -49,7 +51,11 @@ struct PackOptions {
     std::string input;
     std::string output;
     std::uint32_t baudRate = 0;
-    std::uint32_t startAddress = 0;
+    // Raw binary needs it; for HEX, S-records and ELF it defaults to the lowest address
+    // rounded down to a page.
+    std::optional<std::uint32_t> startAddress;
+    // Subtracted from every address of HEX, S-record and ELF input.
+    std::optional<std::uint64_t> base;
     std::uint32_t hardwareCode = 0;
     std::uint32_t version = 0;
 };

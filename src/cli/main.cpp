@@ -71,6 +71,7 @@ struct Commands {
 void AddInfo(CLI::App& app, Commands& c) {
     auto* info = app.add_subcommand("info", "Show the header of a firmware file");
     info->add_option("FILE", c.info.file, "Firmware file")->required();
+    info->add_flag("--json", c.info.json, "One JSON object: the header and the file's SHA-256");
 }
 
 void AddDownload(CLI::App& app, Commands& c) {
@@ -100,16 +101,24 @@ void AddDownload(CLI::App& app, Commands& c) {
 }
 
 void AddPack(CLI::App& app, Commands& c) {
-    auto* pack = app.add_subcommand("pack", "Make a firmware file from raw image data");
-    pack->add_option("INPUT", c.pack.input, "Raw image data, at most 64 KiB")->required();
+    auto* pack = app.add_subcommand(
+        "pack", "Make a firmware file from raw binary, Intel HEX, S-records or an ELF executable");
+    pack->add_option("INPUT", c.pack.input,
+                     "Image data, recognised by content: raw binary (at most 64 KiB), Intel HEX, "
+                     "S-records or ELF")
+        ->required();
     pack->add_option("OUTPUT", c.pack.output, "Firmware file to write")->required();
     const auto number = Number(0, UINT32_MAX);
     pack->add_option("--baud", c.pack.baudRate, "Bootloader baud rate, 1 to 65535")
         ->required()
         ->transform(number);
-    pack->add_option("--start", c.pack.startAddress, "Start address, a multiple of 256")
-        ->required()
+    pack->add_option("--start", c.pack.startAddress,
+                     "Start address, a multiple of 256 (raw binary needs it; otherwise the "
+                     "lowest address rounded down)")
         ->transform(number);
+    pack->add_option("--base", c.pack.base,
+                     "Subtracted from every address of HEX, S-record and ELF input (default 0)")
+        ->transform(Number(0, UINT32_MAX));
     pack->add_option("--hardware", c.pack.hardwareCode, "Hardware code, 0 to 255")
         ->required()
         ->transform(number);

@@ -46,9 +46,18 @@ TEST_F(CommandLineTest, VersionAndInfo) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "quorvale 1.0.0\n");
 
-    const ProcessResult info = RunQuorvale({"info", Firmware(Sample(512))});
+    const std::string file = Firmware(Sample(512));
+    const ProcessResult info = RunQuorvale({"info", file});
     EXPECT_EQ(info.exitCode, 0);
     EXPECT_EQ(info.out, "Baud rate: 19200\nHardware: 7\nStart: 4096\nLength: 528\nVersion: 3\n");
+
+    // As a program reads it: the start event's names, the digest as sha256sum gives it.
+    const std::string digest = test::Run({"/usr/bin/sha256sum", file}).out.substr(0, 64);
+    const ProcessResult json = RunQuorvale({"info", file, "--json"});
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_EQ(json.out, "{\"file\":\"" + file + "\",\"file_sha256\":\"" + digest +
+                            "\",\"hardware_code\":7,\"version\":3,\"start\":4096,\"length\":512,"
+                            "\"bootloader_baud\":19200}\n");
 }
 
 TEST_F(CommandLineTest, RejectedFilesShowThePanelsMessage) {

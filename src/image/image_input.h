@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quorvale {
+
+// The forms image data comes in from a controller's build, told apart by content.
+enum class InputFormat { Raw, IntelHex, SRecord, Elf };
+
+InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes);
+const char* InputFormatName(InputFormat format);
+
+// Bytes that belong at an address, and where the input gave them ("line 12", "program
+// header 2"), for saying where a problem is.
+struct Segment {
+    std::uint64_t address = 0;
+    std::vector<std::uint8_t> bytes;
+    std::string where;
+};
+
+// The data of an Intel HEX or S-record file, read by libsrecord. Answers nothing, with the
+// file, the line and what is wrong in `error`, for a malformed file. Where the library is not
+// available (Windows) it says so.
+std::optional<std::vector<Segment>> ReadRecordFile(const std::string& path, InputFormat format,
+                                                   std::string& error);
+
+// The loadable segments of an ELF executable (32 or 64 bits, either byte order): each program
+// header of type PT_LOAD with file contents, at its physical address.
+std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t> file,
+                                                    std::string& error);
+
+// The image the segments make: from `start` (by default the lowest address rounded down to a
+// multiple of 256) to the highest address rounded up to one, `base` subtracted from every
+// address, gaps filled with 0xFF (erased flash). Refuses data below `base` or beyond 64 KiB
+// above it, overlapping data that differs, a `start` above the lowest address, and no data.
+struct LaidOutImage {
+    std::uint32_t start = 0;
+    std::vector<std::uint8_t> data;
+};
+std::optional<LaidOutImage> LayOutImage(const std::vector<Segment>& segments, std::uint64_t base,
+                                        std::optional<std::uint32_t> start, std::string& error);
+
+}  // namespace quorvale

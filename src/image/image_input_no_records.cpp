@@ -1,0 +1,13 @@
+#include "image/image_input.h"
+
+namespace quorvale {
+
+// libsrecord is not among what the Windows build is made from.
+std::optional<std::vector<Segment>> ReadRecordFile(const std::string&, InputFormat format,
+                                                   std::string& error) {
+    error = std::string(InputFormatName(format)) +
+            " input is read by the Linux build only; give raw binary or ELF here";
+    return std::nullopt;
+}
+
+}  // namespace quorvale

@@ -1,0 +1,270 @@
+// Packing the forms a controller's build emits: each must give, byte for byte, the file that
+// packing the same image as raw binary gives, and malformed input must be refused.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+#include "cli/command_line.h"
+
+namespace quorvale {
+namespace {
+
+using test::Args;
+using test::Bytes;
+using test::CommandLineTest;
+using test::ProcessResult;
+using test::RunQuorvale;
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes Pattern(std::size_t size, std::uint8_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
+    }
+    return bytes;
+}
+
+std::string HexByte(unsigned value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
+    return text;
+}
+
+// One Intel HEX record: length, address, type, data, two's-complement checksum.
+std::string HexRecord(unsigned type, unsigned address, const Bytes& data) {
+    unsigned sum = data.size() + (address >> 8) + address + type;
+    std::string line =
+        ":" + HexByte(data.size()) + HexByte(address >> 8) + HexByte(address) + HexByte(type);
+    for (const std::uint8_t byte : data) {
+        line += HexByte(byte);
+        sum += byte;
+    }
+    return line + HexByte(0x100 - (sum & 0xFF)) + "\n";
+}
+
+// Data records of 16 bytes from `address`.
+std::string HexData(unsigned address, const Bytes& data) {
+    std::string text;
+    for (std::size_t at = 0; at < data.size(); at += 16) {
+        const auto end = data.begin() + static_cast<std::ptrdiff_t>(std::min(at + 16, data.size()));
+        text +=
+            HexRecord(0, address + at, Bytes(data.begin() + static_cast<std::ptrdiff_t>(at), end));
+    }
+    return text;
+}
+
+const std::string kHexEnd = ":00000001FF\n";
+
+// One S-record: type, count, address of `addressBytes` bytes, data, one's-complement checksum.
+std::string SRecord(char type, unsigned addressBytes, unsigned address, const Bytes& data) {
+    unsigned sum = addressBytes + data.size() + 1;
+    std::string line = std::string("S") + type + HexByte(addressBytes + data.size() + 1);
+    for (unsigned i = addressBytes; i-- > 0;) {
+        line += HexByte(address >> (8 * i));
+        sum += (address >> (8 * i)) & 0xFF;
+    }
+    for (const std::uint8_t byte : data) {
+        line += HexByte(byte);
+        sum += byte;
+    }
+    return line + HexByte(~sum) + "\n";
+}
+
+std::string SData(char type, unsigned addressBytes, unsigned address, const Bytes& data) {
+    std::string text;
+    for (std::size_t at = 0; at < data.size(); at += 32) {
+        const auto begin = data.begin() + static_cast<std::ptrdiff_t>(at);
+        const auto end = data.begin() + static_cast<std::ptrdiff_t>(std::min(at + 32, data.size()));
+        text += SRecord(type, addressBytes, address + at, Bytes(begin, end));
+    }
+    return text;
+}
+
+struct ElfSegment {
+    std::uint32_t type;
+    std::uint64_t physical;
+    std::uint64_t virtualAddress;
+    Bytes bytes;
+};
+
+// A minimal ELF executable: header, program headers, then each segment's bytes.
+Bytes Elf(bool wide, bool bigEndian, const std::vector<ElfSegment>& segments) {
+    const unsigned word = wide ? 8 : 4;
+    const std::size_t headerSize = wide ? 64 : 52;
+    const std::size_t entrySize = wide ? 56 : 32;
+    Bytes file(headerSize + entrySize * segments.size(), 0);
+    const auto put = [&](std::size_t at, std::uint64_t value, unsigned size) {
+        for (unsigned i = 0; i < size; ++i) {
+            file[at + (bigEndian ? size - 1 - i : i)] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    };
+    file[0] = 0x7F, file[1] = 'E', file[2] = 'L', file[3] = 'F';
+    file[4] = wide ? 2 : 1;
+    file[5] = bigEndian ? 2 : 1;
+    file[6] = 1;
+    put(16, 2, 2);  // executable
+    put(wide ? 32 : 28, headerSize, word);
+    put(wide ? 54 : 42, entrySize, 2);
+    put(wide ? 56 : 44, segments.size(), 2);
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const std::size_t at = headerSize + i * entrySize;
+        const ElfSegment& s = segments[i];
+        put(at, s.type, 4);
+        put(at + (wide ? 8 : 4), file.size(), word);
+        put(at + (wide ? 16 : 8), s.virtualAddress, word);
+        put(at + (wide ? 24 : 12), s.physical, word);
+        put(at + (wide ? 32 : 16), s.bytes.size(), word);
+        put(at + (wide ? 40 : 20), s.bytes.size() + 64, word);
+        file.insert(file.end(), s.bytes.begin(), s.bytes.end());
+    }
+    return file;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+struct FormatCase {
+    const char* name;
+    Bytes input;
+    Args options;    // beyond --baud, --hardware and --version
+    unsigned start;  // of the raw equivalent
+    Bytes raw;
+};
+
+TEST_F(CommandLineTest, EachFormatPacksAsItsRawEquivalent) {
+    const Bytes a = Pattern(300, 1);
+    const Bytes b = Pattern(16, 99);
+    const Bytes gap = Concat({Bytes(0x10, 0xFF), b, Bytes(0x300 - 0x20, 0xFF), b});
+    const FormatCase cases[] = {
+        {"HEX", Text(HexData(0x1000, a) + kHexEnd), {}, 0x1000, a},
+        {"HEX, extended linear address, --base",
+         Text(HexRecord(4, 0, {0x08, 0x00}) + HexData(0x1000, a) + kHexEnd),
+         {"--base", "0x08000000"},
+         0x1000,
+         a},
+        {"HEX, extended segment address",
+         Text(HexRecord(2, 0, {0x01, 0x00}) + HexData(0, a) + kHexEnd),
+         {},
+         0x1000,
+         a},
+        {"HEX with a gap, CRLF lines",
+         [&] {
+             std::string text = HexData(0x1010, b) + HexData(0x1300, b) + kHexEnd;
+             for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+                 text.insert(at, "\r");
+             }
+             return Text(text);
+         }(),
+         {},
+         0x1000,
+         gap},
+        {"HEX with the same data twice",
+         Text(HexData(0x1000, a) + HexData(0x1000, a) + kHexEnd),
+         {},
+         0x1000,
+         a},
+        {"HEX, --start below the data",
+         Text(HexData(0x1010, b) + kHexEnd),
+         {"--start", "0x0E00"},
+         0x0E00,
+         Concat({Bytes(0x210, 0xFF), b})},
+        {"S1 with a header and S9",
+         Text(SRecord('0', 2, 0, Text("fw")) + SData('1', 2, 0x1000, a) + SRecord('9', 2, 0, {})),
+         {},
+         0x1000,
+         a},
+        {"S3 and S7, --base",
+         Text(SData('3', 4, 0x08001000, a) + SRecord('7', 4, 0x08001000, {})),
+         {"--base", "0x08000000"},
+         0x1000,
+         a},
+        {"ELF32 little-endian: loadable segments only, at their physical addresses",
+         Elf(false, false,
+             {{1, 0x1000, 0x8000, a},
+              {4, 0x1400, 0x1400, b},
+              {1, 0x1300, 0x1300, b},
+              {1, 0x2000, 0x2000, {}}}),
+         {},
+         0x1000,
+         Concat({a, Bytes(0x300 - a.size(), 0xFF), b})},
+        {"ELF64 big-endian, --base",
+         Elf(true, true, {{1, 0x20001000, 0x1000, a}}),
+         {"--base", "0x20000000"},
+         0x1000,
+         a},
+    };
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string input = m_dir.Write("input", c.input);
+        const std::string raw = m_dir.Write("raw.bin", c.raw);
+        const Args common{"--baud", "57600", "--hardware", "7", "--version", "2"};
+        Args packed{"pack", input, m_dir.File("packed.qvx")};
+        packed.insert(packed.end(), common.begin(), common.end());
+        packed.insert(packed.end(), c.options.begin(), c.options.end());
+        Args fromRaw{"pack", raw, m_dir.File("raw.qvx"), "--start", std::to_string(c.start)};
+        fromRaw.insert(fromRaw.end(), common.begin(), common.end());
+
+        const ProcessResult result = RunQuorvale(packed);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        ASSERT_EQ(RunQuorvale(fromRaw).exitCode, 0);
+        EXPECT_EQ(ReadFile(m_dir.File("packed.qvx")), ReadFile(m_dir.File("raw.qvx")));
+    }
+}
+
+TEST_F(CommandLineTest, MalformedOrImpossibleInputIsRefusedSayingWhere) {
+    const Bytes a = Pattern(32, 5);
+    std::string badChecksum = HexData(0x1000, a);
+    badChecksum[badChecksum.size() - 2] ^= 1;  // the second record's checksum
+    std::string badText = HexData(0x1000, a) + kHexEnd;
+    badText[badText.find('\n') + 5] = 'G';  // in the second line
+    const std::pair<std::string, std::pair<Bytes, Args>> cases[] = {
+        {"input: 2: checksum", {Text(badChecksum + kHexEnd), {}}},
+        {"input: 2: hexadecimal digit expected", {Text(badText), {}}},
+        {"data record 3: data at 0x1000 differs from data record 1's",
+         {Text(HexData(0x1000, a) + HexData(0x1000, Pattern(16, 9)) + kHexEnd), {}}},
+        {"lies below --base 0x2000", {Text(HexData(0x1000, a) + kHexEnd), {"--base", "0x2000"}}},
+        {"beyond 64 KiB", {Text(HexRecord(4, 0, {0x00, 0x01}) + HexData(0, a) + kHexEnd), {}}},
+        {"--start 0x1100 lies above the lowest address, 0x1000",
+         {Text(HexData(0x1000, a) + kHexEnd), {"--start", "0x1100"}}},
+        {"no data", {Text(kHexEnd), {}}},
+        {"program header 0: its data lies beyond the end of the file",
+         {[] {
+              Bytes elf = Elf(false, false, {{1, 0x1000, 0x1000, Pattern(64, 1)}});
+              elf.resize(elf.size() - 10);
+              return elf;
+          }(),
+          {}}},
+        {"raw binary input needs --start", {Pattern(300, 3), {}}},
+    };
+    for (const auto& [message, input] : cases) {
+        SCOPED_TRACE(message);
+        const std::string output = m_dir.File("out.qvx");
+        Args args{"pack",  m_dir.Write("input", input.first),
+                  output,  "--baud",
+                  "19200", "--hardware",
+                  "7",     "--version",
+                  "1"};
+        args.insert(args.end(), input.second.begin(), input.second.end());
+        const ProcessResult result = RunQuorvale(args);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_EQ(ReadFile(output), Bytes());
+    }
+}
+
+}  // namespace
+}  // namespace quorvale
