@@ -42,8 +42,9 @@ std::string HexByte(unsigned value) {
 // One Intel HEX record: length, address, type, data, two's-complement checksum.
 std::string HexRecord(unsigned type, unsigned address, const Bytes& data) {
     unsigned sum = data.size() + (address >> 8) + address + type;
-    std::string line =
-        ":" + HexByte(data.size()) + HexByte(address >> 8) + HexByte(address) + HexByte(type);
+    std::string line(1, ':');
+    line.append(HexByte(data.size())).append(HexByte(address >> 8));
+    line.append(HexByte(address)).append(HexByte(type));
     for (const std::uint8_t byte : data) {
         line += HexByte(byte);
         sum += byte;
@@ -67,7 +68,8 @@ const std::string kHexEnd = ":00000001FF\n";
 // One S-record: type, count, address of `addressBytes` bytes, data, one's-complement checksum.
 std::string SRecord(char type, unsigned addressBytes, unsigned address, const Bytes& data) {
     unsigned sum = addressBytes + data.size() + 1;
-    std::string line = std::string("S") + type + HexByte(addressBytes + data.size() + 1);
+    std::string line{'S', type};
+    line.append(HexByte(addressBytes + data.size() + 1));
     for (unsigned i = addressBytes; i-- > 0;) {
         line += HexByte(address >> (8 * i));
         sum += (address >> (8 * i)) & 0xFF;
@@ -163,11 +165,11 @@ TEST_F(CommandLineTest, EachFormatPacksAsItsRawEquivalent) {
          a},
         {"HEX with a gap, CRLF lines",
          [&] {
-             std::string text = HexData(0x1010, b) + HexData(0x1300, b) + kHexEnd;
-             for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
-                 text.insert(at, "\r");
+             std::string crlf;
+             for (const char c : HexData(0x1010, b) + HexData(0x1300, b) + kHexEnd) {
+                 crlf += c == '\n' ? "\r\n" : std::string(1, c);
              }
-             return Text(text);
+             return Text(crlf);
          }(),
          {},
          0x1000,
