@@ -2,8 +2,9 @@
 # Builds the core, quorvale.exe and the dialog quorvale-bootloader.exe for Windows (mingw-w64,
 # static) and tests them under wine: the core's unit tests, then downloads from quorvale.exe
 # through COM5, which the wine prefix maps to the pseudo-terminal of a Linux simulator, then a
-# whole download through the dialog on a virtual X server (COM7). No COM name of the prefix is
-# left pointing at a real serial port of the machine.
+# whole download through the dialog on a virtual X server (COM7), then the NSIS installer,
+# installed and uninstalled silently. No COM name of the prefix is left pointing at a real
+# serial port of the machine.
 #   scripts/test-windows.sh                  the tests
 #   scripts/test-windows.sh --screenshots    ... and the dialog's pictures into docs/
 set -euo pipefail
@@ -13,10 +14,12 @@ build_target quorvale   # the Linux tool: its simulator plays the controllers
 linux_quorvale="$build/src/cli/quorvale"
 windows_build="$root/build-windows"
 
-if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x /usr/lib/wine/wine64 ]; then
+if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ ! -x /usr/lib/wine/wine64 ] ||
+    ! command -v makensis >/dev/null; then
     as_root=()
     [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    "${as_root[@]}" apt-get install -y --no-install-recommends g++-mingw-w64-x86-64-posix wine64
+    "${as_root[@]}" apt-get install -y --no-install-recommends g++-mingw-w64-x86-64-posix wine64 \
+        nsis
 fi
 
 needed=()
@@ -231,6 +234,22 @@ xdotool key Escape
 for _ in $(seq 200); do kill -0 "$dialog_pid" 2>/dev/null || break; sleep 0.05; done
 kill -0 "$dialog_pid" 2>/dev/null
 check "Escape closes the dialog" 1 $?
+
+echo "== the installer under wine"
+cmake --build "$windows_build" --target package >/dev/null
+version="$(sed -n 's/^project(quorvale VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+"$wine" "$windows_build/quorvale-$version-setup.exe" /S '/D=C:\Quorvale' >/dev/null 2>&1
+check "the silent installer puts quorvale.exe where /D= says" "quorvale $version" \
+    "$("$wine" 'C:\Quorvale\bin\quorvale.exe' --version 2>/dev/null | tr -d '\r')"
+[ -f "$WINEPREFIX/drive_c/Quorvale/bin/quorvale-bootloader.exe" ]
+check "and the dialog beside it" 0 $?
+check "with a Start-menu shortcut to the dialog" 1 \
+    "$(find "$WINEPREFIX/drive_c" -name 'Quorvale Bootloader.lnk' | wc -l)"
+"$wine" 'C:\Quorvale\Uninstall.exe' /S >/dev/null 2>&1
+# The uninstaller copies itself away and goes on from there, after this call has returned.
+for _ in $(seq 100); do [ -e "$WINEPREFIX/drive_c/Quorvale" ] || break; sleep 0.1; done
+check "the silent uninstaller leaves nothing" "0 0" \
+    "$(find "$WINEPREFIX/drive_c/Quorvale" 2>/dev/null | wc -l) $(find "$WINEPREFIX/drive_c" -name 'Quorvale Bootloader.lnk' | wc -l)"
 set -e
 
 no_real_ports

@@ -75,6 +75,11 @@ std::optional<LaidOutImage> ReadImageData(const PackOptions& options, std::strin
     }
     const InputFormat format = RecogniseInputFormat(*bytes);
     if (format == InputFormat::Raw) {
+        if (LooksLikeRecords(*bytes)) {
+            error = "'" + options.input +
+                    "' starts like Intel HEX or S-records but its first line is not one";
+            return std::nullopt;
+        }
         if (!options.startAddress || options.base) {
             error = "raw binary input needs --start, and takes no --base";
             return std::nullopt;
@@ -86,8 +91,9 @@ std::optional<LaidOutImage> ReadImageData(const PackOptions& options, std::strin
         }
         return LaidOutImage{*options.startAddress, std::move(*bytes)};
     }
-    const auto segments = format == InputFormat::Elf ? ReadElfSegments(*bytes, error)
-                                                     : ReadRecordFile(options.input, format, error);
+    const auto segments = format == InputFormat::Elf
+                              ? ReadElfSegments(*bytes, error)
+                              : ReadRecordFile(*bytes, options.input, format, error);
     if (!segments) {
         error = std::string(InputFormatName(format)) + " input: " + error;
         return std::nullopt;

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -52,12 +53,23 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
                                 : SystemError("cannot open '" + path + "'", errno);
         return std::nullopt;
     }
-    // One byte past the limit tells a file that is too large, even one that grew.
-    std::vector<std::uint8_t> bytes(limit + 1);
+    // One byte past the limit tells a file that is too large, even one that grew. The buffer
+    // starts as large as the file says it is, not as the limit allows, and grows only if the
+    // file did.
+    const std::size_t expected = size > 0 ? static_cast<std::size_t>(size) : 0;
+    std::vector<std::uint8_t> bytes(std::min(expected, limit) + 1);
     std::size_t got = 0;
-    if (!ReadFully(file.get(), bytes.data(), bytes.size(), got)) {
-        error = SystemError("cannot read '" + path + "'", errno);
-        return std::nullopt;
+    for (;;) {
+        std::size_t more = 0;
+        if (!ReadFully(file.get(), bytes.data() + got, bytes.size() - got, more)) {
+            error = SystemError("cannot read '" + path + "'", errno);
+            return std::nullopt;
+        }
+        got += more;
+        if (got < bytes.size() || bytes.size() > limit) {
+            break;
+        }
+        bytes.resize(std::min(bytes.size() * 2, limit + 1));
     }
     bytes.resize(got);
     if (bytes.size() > limit) {

@@ -18,20 +18,34 @@ std::string Hex(std::uint64_t value) {
     return text;
 }
 
-// The first line of `bytes` after leading white space, if all of it is printable text.
+// The first line of `bytes` after a UTF-8 byte-order mark and leading white space, without
+// trailing blanks, if all of it is printable text.
 std::optional<std::string> FirstTextLine(std::span<const std::uint8_t> bytes) {
+    static constexpr std::uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
     std::size_t at = 0;
+    if (bytes.size() >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, bytes.begin())) {
+        at = 3;
+    }
     while (at < bytes.size() && std::isspace(bytes[at])) {
         ++at;
     }
     std::string line;
     for (; at < bytes.size() && bytes[at] != '\n' && bytes[at] != '\r'; ++at) {
-        if (!std::isprint(bytes[at])) {
+        if (!std::isprint(bytes[at]) && bytes[at] != '\t') {
             return std::nullopt;
         }
         line += static_cast<char>(bytes[at]);
     }
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) {
+        line.pop_back();
+    }
     return line;
+}
+
+bool StartsLikeRecords(const std::string& line) {
+    return (line.size() >= 1 && line[0] == ':') ||
+           (line.size() >= 2 && line[0] == 'S' &&
+            std::isdigit(static_cast<unsigned char>(line[1])));
 }
 
 bool AllHex(const std::string& text, std::size_t from) {
@@ -74,11 +88,45 @@ InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes) {
     if (line && line->size() >= 11 && (*line)[0] == ':' && AllHex(*line, 1)) {
         return InputFormat::IntelHex;
     }
-    if (line && line->size() >= 4 && (*line)[0] == 'S' && std::isdigit((*line)[1]) &&
+    if (line && line->size() >= 4 && StartsLikeRecords(*line) && (*line)[0] == 'S' &&
         AllHex(*line, 2)) {
         return InputFormat::SRecord;
     }
     return InputFormat::Raw;
+}
+
+bool LooksLikeRecords(std::span<const std::uint8_t> bytes) {
+    const auto line = FirstTextLine(bytes);
+    return line && StartsLikeRecords(*line);
+}
+
+std::optional<std::string> RecordLinesProblem(std::span<const std::uint8_t> bytes,
+                                              InputFormat format) {
+    const char marker = format == InputFormat::IntelHex ? ':' : 'S';
+    bool ended = false;
+    std::size_t number = 0;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const auto end = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(),
+                                   std::uint8_t{'\n'});
+        std::string line(bytes.begin() + static_cast<std::ptrdiff_t>(at), end);
+        at = static_cast<std::size_t>(end - bytes.begin()) + 1;
+        ++number;
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            continue;
+        }
+        if (line[0] != marker) {
+            return "line " + std::to_string(number) + " is not a record";
+        }
+        // An Intel HEX record's type is its fourth byte: 01 ends the file.
+        ended = ended || (line.size() >= 9 && line.compare(7, 2, "01") == 0);
+    }
+    if (format == InputFormat::IntelHex && !ended) {
+        return "no end-of-file record: the file may be cut short";
+    }
+    return std::nullopt;
 }
 
 const char* InputFormatName(InputFormat format) {
@@ -114,14 +162,20 @@ std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t
     const std::uint64_t phoff = elf.Field(wide ? 32 : 28, word);
     const std::uint64_t phentsize = elf.Field(wide ? 54 : 42, 2);
     const std::uint64_t phnum = elf.Field(wide ? 56 : 44, 2);
+    const std::uint64_t entrySize = wide ? 56 : 32;
+    // 0xFFFF says the count is kept elsewhere: more program headers than any image needs.
+    if (phnum == 0xFFFF || (phnum > 0 && phentsize < entrySize)) {
+        error = "the program header table is not one this reader takes";
+        return std::nullopt;
+    }
+    if (!elf.Fits(phoff, phnum * phentsize)) {
+        error = "the program header table lies beyond the end of the file";
+        return std::nullopt;
+    }
     std::vector<Segment> segments;
     for (std::uint64_t i = 0; i < phnum; ++i) {
         const std::uint64_t at = phoff + i * phentsize;
         const std::string where = "program header " + std::to_string(i);
-        if (!elf.Fits(at, wide ? 56 : 32)) {
-            error = where + " lies beyond the end of the file";
-            return std::nullopt;
-        }
         const std::uint64_t type = elf.Field(at, 4);
         const std::uint64_t offset = elf.Field(at + (wide ? 8 : 4), word);
         const std::uint64_t physical = elf.Field(at + (wide ? 24 : 12), word);
@@ -131,6 +185,10 @@ std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t
         }
         if (!elf.Fits(offset, fileSize)) {
             error = where + ": its data lies beyond the end of the file";
+            return std::nullopt;
+        }
+        if (fileSize > kAddressSpace) {
+            error = where + ": " + std::to_string(fileSize) + " bytes, more than 64 KiB";
             return std::nullopt;
         }
         const auto begin = file.begin() + static_cast<std::ptrdiff_t>(offset);

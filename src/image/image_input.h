@@ -15,18 +15,31 @@ InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes);
 const char* InputFormatName(InputFormat format);
 
 // Bytes that belong at an address, and where the input gave them ("line 12", "program
-// header 2"), for saying where a problem is.
+// header 2"), for saying where a problem is. Records that continue one another are one
+// segment, named by the first.
 struct Segment {
     std::uint64_t address = 0;
     std::vector<std::uint8_t> bytes;
     std::string where;
 };
 
-// The data of an Intel HEX or S-record file, read by libsrecord. Answers nothing, with the
-// file, the line and what is wrong in `error`, for a malformed file. Where the library is not
-// available (Windows) it says so.
-std::optional<std::vector<Segment>> ReadRecordFile(const std::string& path, InputFormat format,
+// The data of an Intel HEX or S-record file (`bytes`, read from `path`), read by libsrecord.
+// Answers nothing, with the file, the line and what is wrong in `error`, for a malformed file,
+// a line that is not a record, or a missing end record. Where the library is not available
+// (Windows) it says so.
+std::optional<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t> bytes,
+                                                   const std::string& path, InputFormat format,
                                                    std::string& error);
+
+// What libsrecord passes over in silence but would leave holes in the image: a line that is
+// not a record ("line N is not a record"), or an Intel HEX file without its end-of-file
+// record. Nothing when every line is a record.
+std::optional<std::string> RecordLinesProblem(std::span<const std::uint8_t> bytes,
+                                              InputFormat format);
+
+// Whether raw binary starts like a record file (':' or 'S' and a digit, after white space): a
+// record file that recognition did not take, which must not be packed as raw bytes.
+bool LooksLikeRecords(std::span<const std::uint8_t> bytes);
 
 // The loadable segments of an ELF executable (32 or 64 bits, either byte order): each program
 // header of type PT_LOAD with file contents, at its physical address.

@@ -174,6 +174,11 @@ TEST_F(CommandLineTest, EachFormatPacksAsItsRawEquivalent) {
          {},
          0x1000,
          gap},
+        {"HEX ending at the top of the 64 KiB",
+         Text(HexData(0xFF00, Pattern(256, 4)) + kHexEnd),
+         {},
+         0xFF00,
+         Pattern(256, 4)},
         {"HEX with the same data twice",
          Text(HexData(0x1000, a) + HexData(0x1000, a) + kHexEnd),
          {},
@@ -229,6 +234,7 @@ TEST_F(CommandLineTest, EachFormatPacksAsItsRawEquivalent) {
 
 TEST_F(CommandLineTest, MalformedOrImpossibleInputIsRefusedSayingWhere) {
     const Bytes a = Pattern(32, 5);
+    const Bytes b16 = Pattern(16, 6);
     std::string badChecksum = HexData(0x1000, a);
     badChecksum[badChecksum.size() - 2] ^= 1;  // the second record's checksum
     std::string badText = HexData(0x1000, a) + kHexEnd;
@@ -236,7 +242,7 @@ TEST_F(CommandLineTest, MalformedOrImpossibleInputIsRefusedSayingWhere) {
     const std::pair<std::string, std::pair<Bytes, Args>> cases[] = {
         {"input: 2: checksum", {Text(badChecksum + kHexEnd), {}}},
         {"input: 2: hexadecimal digit expected", {Text(badText), {}}},
-        {"data record 3: data at 0x1000 differs from data record 1's",
+        {"line 3: data at 0x1000 differs from line 1's",
          {Text(HexData(0x1000, a) + HexData(0x1000, Pattern(16, 9)) + kHexEnd), {}}},
         {"lies below --base 0x2000", {Text(HexData(0x1000, a) + kHexEnd), {"--base", "0x2000"}}},
         {"beyond 64 KiB", {Text(HexRecord(4, 0, {0x00, 0x01}) + HexData(0, a) + kHexEnd), {}}},
@@ -251,6 +257,20 @@ TEST_F(CommandLineTest, MalformedOrImpossibleInputIsRefusedSayingWhere) {
           }(),
           {}}},
         {"raw binary input needs --start", {Pattern(300, 3), {}}},
+        // The library passes over these in silence, which would leave holes in the image.
+        {"input: no end-of-file record", {Text(HexData(0x1000, a)), {}}},
+        {"input: line 2 is not a record",
+         {Text(HexData(0x1000, b16) + "garbage\n" + HexData(0x1100, b16) + kHexEnd), {}}},
+        {"input: line 1 is not a record",
+         {Concat({{0xEF, 0xBB, 0xBF}, Text(HexData(0x1000, a) + kHexEnd)}), {"--start", "0"}}},
+        {"starts like Intel HEX or S-records", {Text(":not a record\n"), {"--start", "0"}}},
+        {"program header table",
+         {[] {
+              Bytes elf = Elf(false, false, {});
+              elf[42] = 0, elf[43] = 0, elf[44] = 0xFF, elf[45] = 0xFF;
+              return elf;
+          }(),
+          {}}},
     };
     for (const auto& [message, input] : cases) {
         SCOPED_TRACE(message);
