@@ -27,14 +27,10 @@ using test::Bytes;
 using test::CommandLineTest;
 using test::ProcessResult;
 using test::Quorvale;
+using test::ReadBytes;
 using test::RunQuorvale;
 using test::Sample;
 using test::SimulateProcess;
-
-Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 bool Exists(const std::string& path) {
     struct stat info {};

@@ -3,6 +3,8 @@
 // What the command-line tests share: running the tool, and simulators in processes of their own.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -24,6 +26,12 @@ inline Args Quorvale(Args args) {
 
 inline ProcessResult RunQuorvale(const Args& args) {
     return Run(Quorvale(args));
+}
+
+// The whole file; empty when there is none.
+inline Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 inline Bytes Sample(std::size_t size) {

@@ -14,12 +14,8 @@ using test::Args;
 using test::Bytes;
 using test::CommandLineTest;
 using test::ProcessResult;
+using test::ReadBytes;
 using test::RunQuorvale;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 Bytes Text(const std::string& text) {
     return Bytes(text.begin(), text.end());
@@ -228,7 +224,7 @@ TEST_F(CommandLineTest, EachFormatPacksAsItsRawEquivalent) {
         const ProcessResult result = RunQuorvale(packed);
         ASSERT_EQ(result.exitCode, 0) << result.err;
         ASSERT_EQ(RunQuorvale(fromRaw).exitCode, 0);
-        EXPECT_EQ(ReadFile(m_dir.File("packed.qvx")), ReadFile(m_dir.File("raw.qvx")));
+        EXPECT_EQ(ReadBytes(m_dir.File("packed.qvx")), ReadBytes(m_dir.File("raw.qvx")));
     }
 }
 
@@ -283,7 +279,7 @@ TEST_F(CommandLineTest, MalformedOrImpossibleInputIsRefusedSayingWhere) {
         const ProcessResult result = RunQuorvale(args);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
-        EXPECT_EQ(ReadFile(output), Bytes());
+        EXPECT_EQ(ReadBytes(output), Bytes());
     }
 }
 
