@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -281,7 +280,8 @@ class Tally {
 public:
     explicit Tally(std::size_t ports) : m_ports(ports) {}
 
-    bool BeginDownload() {
+    // Whether a port may start another download.
+    bool GoesOn() const {
         const std::lock_guard lock(m_mutex);
         return !m_ending;
     }
@@ -341,15 +341,6 @@ private:
     bool m_anyCancelled = false;
 };
 
-// Sleeps for `duration` unless the stop comes first; answers whether it did not.
-bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds duration) {
-    std::mutex mutex;
-    std::condition_variable_any wakeUp;
-    std::unique_lock lock(mutex);
-    wakeUp.wait_for(lock, stop, duration, [] { return false; });
-    return !stop.stop_requested();
-}
-
 // Errors of a port that has only just appeared and is not ready for us yet: udev gives the node
 // its group and mode a moment after making it, and a modem manager may be probing it.
 bool SettlingError(int error) {
@@ -384,7 +375,7 @@ public:
             // Taken before the download, so that a controller that replaces this one while
             // the download ends is told from it.
             const std::optional<PathStamp> plugged = StampPath(Port());
-            if (!m_tally.BeginDownload()) {
+            if (!m_tally.GoesOn()) {
                 return;
             }
             m_last = std::make_unique<PortDownload>(m_run, m_row);

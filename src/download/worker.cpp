@@ -206,11 +206,7 @@ LineSettings DownloadRun::ReadApplicationSettings() const {
 }
 
 bool DownloadRun::Pause(std::chrono::milliseconds duration) {
-    std::mutex mutex;
-    std::condition_variable_any wakeUp;
-    std::unique_lock lock(mutex);
-    wakeUp.wait_for(lock, m_stop, duration, [] { return false; });
-    return !Stopped();
+    return PauseUnlessStopped(m_stop, duration);
 }
 
 bool DownloadRun::Fail(FailureKind kind, const std::string& text, int systemError) {
@@ -223,6 +219,14 @@ bool DownloadRun::Fail(FailureKind kind, const std::string& text, int systemErro
 }
 
 }  // namespace
+
+bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds duration) {
+    std::mutex mutex;
+    std::condition_variable_any wakeUp;
+    std::unique_lock lock(mutex);
+    wakeUp.wait_for(lock, stop, duration, [] { return false; });
+    return !stop.stop_requested();
+}
 
 static_assert(FailureKindNames.size() == std::size_t(FailureKind::Cancelled) + 1);
 

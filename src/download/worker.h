@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <stop_token>
 #include <string>
@@ -50,5 +51,9 @@ struct DownloadResult {
 // opens.
 DownloadResult PerformDownload(WorkerThread::Progress& progress, std::stop_token stop = {},
                                LineObserver* observer = nullptr);
+
+// Waits `duration` unless the stop comes first, without waking in between; answers whether
+// it was not stopped. The worker's pauses, and any caller's that must end on the same stop.
+bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds duration);
 
 }  // namespace quorvale

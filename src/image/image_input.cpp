@@ -88,8 +88,8 @@ InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes) {
     if (line && line->size() >= 11 && (*line)[0] == ':' && AllHex(*line, 1)) {
         return InputFormat::IntelHex;
     }
-    if (line && line->size() >= 4 && StartsLikeRecords(*line) && (*line)[0] == 'S' &&
-        AllHex(*line, 2)) {
+    if (line && line->size() >= 4 && (*line)[0] == 'S' &&
+        std::isdigit(static_cast<unsigned char>((*line)[1])) && AllHex(*line, 2)) {
         return InputFormat::SRecord;
     }
     return InputFormat::Raw;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/regular_file.h"
 #include "image/image_input.h"
 
 // Debian's libsrecord-dev leaves out the header of the S-record reader, though the library
@@ -57,29 +58,23 @@ public:
     explicit MemoryFile(std::span<const std::uint8_t> bytes)
         : m_fd(::memfd_create("quorvale-input", MFD_CLOEXEC)) {
         std::size_t done = 0;
-        while (m_fd >= 0 && done < bytes.size()) {
-            const ssize_t written = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-            if (written <= 0 && errno != EINTR) {
-                ::close(m_fd);
-                m_fd = -1;
-            } else if (written > 0) {
+        while (m_fd.get() >= 0 && done < bytes.size()) {
+            const ssize_t written = ::write(m_fd.get(), bytes.data() + done, bytes.size() - done);
+            if (written > 0) {
                 done += static_cast<std::size_t>(written);
+            } else if (errno != EINTR) {
+                break;
             }
         }
+        m_complete = m_fd.get() >= 0 && done == bytes.size();
     }
-    ~MemoryFile() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
 
-    bool IsOpen() const { return m_fd >= 0; }
-    std::string Name() const { return "/proc/self/fd/" + std::to_string(m_fd); }
+    bool IsOpen() const { return m_complete; }
+    std::string Name() const { return "/proc/self/fd/" + std::to_string(m_fd.get()); }
 
 private:
-    int m_fd;
+    const FileDescriptor m_fd;
+    bool m_complete = false;
 };
 
 // The library's "NAME: LINE: what" with the input's own name in place of the memory file's.

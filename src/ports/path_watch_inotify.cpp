@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "files/regular_file.h"
 #include "ports/path_watch.h"
 
 namespace quorvale {
@@ -20,23 +21,7 @@ using Clock = std::chrono::steady_clock;
 // Everything that can make a path below the watched folder appear or vanish: entries made,
 // removed or renamed (udev puts its links in place by rename), and the folder itself going.
 constexpr std::uint32_t kWatchedChanges =
-    IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+    IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF;
 
 // The deepest folder above `path` that exists: where whatever brings the path will show.
 std::string NearestExistingFolder(const std::string& path) {
@@ -135,8 +120,8 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
         const auto now = StampPath(path);
         return !now || (plugged && *now != *plugged);
     };
-    const Descriptor changes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    const Descriptor stopped(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    const FileDescriptor changes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    const FileDescriptor stopped(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (changes.get() < 0 || stopped.get() < 0) {
         error = errno;
         return PathWait::Failed;
