@@ -92,11 +92,4 @@ int RunPorts(const PortsOptions& options);
 // message to stderr and answers nothing.
 std::unique_ptr<FirmwareImage> LoadFirmwareOrSayWhy(const std::string& file);
 
-// Why a port could not be opened, for the line under the failure text: the system's own
-// words, and for a permission problem the group the user needs to be in.
-std::string ExplainOpenFailure(const std::string& port, int error);
-
-// This machine's name, as records give it; empty if the system won't say.
-std::string HostName();
-
 }  // namespace quorvale::cli

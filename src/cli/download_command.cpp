@@ -17,18 +17,10 @@
 #include "download/texts.h"
 #include "download/worker.h"
 #include "files/append_file.h"
-#include "ports/path_watch.h"
+#include "production/slot_loop.h"
 
 namespace quorvale::cli {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-// How long a port that has just appeared may refuse access (udev sets its owner and mode a
-// moment after the node is made) before the download is tried anyway.
-constexpr auto kSettleLimit = 2s;
-constexpr auto kSettleRetry = 50ms;
 
 constexpr char kWaitingForPort[] = "Waiting for the port";
 constexpr char kWaitingForUnplug[] = "Waiting for the controller to be unplugged";
@@ -114,396 +106,110 @@ private:
     bool m_barOpen = false;
 };
 
-// What every port's downloads share during one command.
-struct Run {
+// What every port's reports share during one command.
+struct Outputs {
     const DownloadOptions& options;
-    const FirmwareImage& image;
-    Json imageFields;
-    std::string host;
+    Json imageFields;               // the `start` events' fields
     Console* console = nullptr;     // human reports; none with --json
     EventStream* events = nullptr;  // --json
-    AppendFile* record = nullptr;   // --record
     TraceLog* trace = nullptr;      // --trace
 };
 
-// One download on one port: the inputs its worker asks for, and where its reports go.
-class PortDownload final : public WorkerThread::Progress {
+// One port's reports: to the console or the events, and its line to the trace.
+class PortReports final : public SlotReports {
 public:
-    PortDownload(const Run& run, std::size_t row) : m_run(run), m_row(row) {}
+    PortReports(const Outputs& out, std::size_t row) : m_out(out), m_row(row) {}
 
-    const char* GetPortName() const override { return Port().c_str(); }
-    std::uint32_t GetAppBaudRate() const override { return m_run.options.line.baudRate; }
-    std::uint8_t GetAppDataBits() const override { return m_run.options.line.dataBits; }
-    std::uint8_t GetAppParity() const override {
-        return static_cast<std::uint8_t>(m_run.options.line.parity);
-    }
-    std::uint8_t GetAppStopBits() const override {
-        return static_cast<std::uint8_t>(m_run.options.line.stopBits);
-    }
-    const FirmwareImage& GetImage() const override { return m_run.image; }
-
-    void ReportError(const char*) override {
-        // The result carries the text, with its kind; the time is taken here, where it ended.
-        m_elapsed = Elapsed();
+    void Waiting(SlotWait what) override {
+        if (m_out.console) {
+            m_out.console->Status(
+                m_row, what == SlotWait::ForController ? kWaitingForPort : kWaitingForUnplug);
+        }
     }
 
-    void ReportPhase(DownloadPhase phase) override {
+    LineObserver* Starting() override {
+        m_lastTenth = 0;
+        if (m_out.events) {
+            m_out.events->Emit("start", Port(), m_out.imageFields);
+        }
+        if (m_out.trace) {
+            m_trace = std::make_unique<PortTrace>(*m_out.trace, Port());
+        }
+        return m_trace.get();
+    }
+
+    void Phase(DownloadPhase phase, std::uint32_t elapsedMs) override {
         static constexpr const char* kPhaseNames[] = {"initiating", "connected", "completed"};
-        if (phase == Initiating) {
-            m_start = Clock::now();
-        } else if (phase == Completed) {
-            m_elapsed = Elapsed();
+        if (m_out.events) {
+            m_out.events->Emit("phase", Port(), {{"phase", kPhaseNames[phase]}});
         }
-        if (m_run.events) {
-            m_run.events->Emit("phase", Port(), {{"phase", kPhaseNames[phase]}});
-        }
-        if (m_run.console && phase == Initiating) {
-            m_run.console->Status(m_row, StatusTexts::InitiatingDownload);
-        } else if (m_run.console && phase == Completed) {
-            m_run.console->Status(m_row, CompletedText(m_elapsed));
+        if (m_out.console && phase == Initiating) {
+            m_out.console->Status(m_row, StatusTexts::InitiatingDownload);
+        } else if (m_out.console && phase == Completed) {
+            m_out.console->Status(m_row, CompletedText(elapsedMs));
         }
     }
 
-    void ReportProgress(std::uint32_t done, std::uint32_t total) override {
-        m_done = done;
-        if (m_run.events) {
-            m_run.events->Emit("progress", Port(), {{"done", done}, {"total", total}});
+    void Progress(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs) override {
+        if (m_out.events) {
+            m_out.events->Emit("progress", Port(), {{"done", done}, {"total", total}});
         }
-        if (m_run.console) {
-            m_run.console->Progress(m_row, done, total, Elapsed(), m_lastTenth);
+        if (m_out.console) {
+            m_out.console->Progress(m_row, done, total, elapsedMs, m_lastTenth);
         }
     }
 
-    // Runs the download to its end and tells the events and the record how it ended.
-    DownloadResult Perform(std::stop_token stop) {
-        if (m_run.events) {
-            m_run.events->Emit("start", Port(), m_run.imageFields);
-        }
-        std::unique_ptr<PortTrace> trace;
-        if (m_run.trace) {
-            trace = std::make_unique<PortTrace>(*m_run.trace, Port());
-        }
-        m_result = PerformDownload(*this, std::move(stop), trace.get());
-        if (m_result.kind == FailureKind::Cancelled) {
-            m_elapsed = Elapsed();
-        }
-        const Json ending = Ending();
-        const std::string endTime = UtcTimestamp(std::chrono::system_clock::now());
-        if (m_run.events) {
-            if (!m_result.Completed()) {
-                m_run.events->Emit("failure", Port(), Failure(), endTime);
+    void Ended(const SlotOutcome& outcome) override {
+        m_trace.reset();
+        const bool failed = !outcome.result.Completed();
+        if (m_out.events) {
+            if (failed) {
+                m_out.events->Emit("failure", Port(), outcome.FailureFields(), outcome.endTime);
             }
-            m_run.events->Emit("end", Port(), ending, endTime);
+            m_out.events->Emit("end", Port(), outcome.EndingFields(), outcome.endTime);
         }
-        if (m_run.record) {
-            Record(ending, endTime);
+        // With --repeat the run goes on, so a failure is said now rather than at the end.
+        if (m_out.options.repeat && failed && outcome.result.kind != FailureKind::Cancelled) {
+            SayFailure(outcome.FailureText());
         }
-        return m_result;
     }
 
-    const DownloadResult& Result() const { return m_result; }
-    std::uint32_t ElapsedMs() const { return m_elapsed; }
-    // The completion text, or the failure text.
-    std::string Outcome() const {
-        return m_result.Completed() ? CompletedText(m_elapsed) : m_result.message;
+    void RecordFailed(const std::string& error) override {
+        std::fprintf(stderr, "quorvale download: %s\n", error.c_str());
     }
-    // The failure text and, for a port that would not open, the system's reason under it.
-    std::string FailureText() const {
-        std::string text = m_result.message;
-        if (const auto why = SystemErrorText()) {
-            text += "\n" + *why;
-        }
-        return text;
-    }
+
+    void GaveUp(const std::string& why) override { std::fprintf(stderr, "%s\n", why.c_str()); }
 
 private:
-    const std::string& Port() const { return m_run.options.ports[m_row]; }
-
-    std::uint32_t Elapsed() const {
-        return static_cast<std::uint32_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count());
-    }
-
-    std::optional<std::string> SystemErrorText() const {
-        if (m_result.systemError == 0) {
-            return std::nullopt;
-        }
-        return ExplainOpenFailure(Port(), m_result.systemError);
-    }
-
-    Json Failure() const {
-        const auto why = SystemErrorText();
-        return {{"kind", FailureKindName(m_result.kind)},
-                {"message", m_result.message},
-                {"system_error", why ? Json(*why) : Json(nullptr)}};
-    }
-
-    Json Ending() const {
-        const double seconds = m_elapsed / 1000.0;
-        const auto perSecond =
-            m_elapsed ? static_cast<std::uint64_t>(m_done * 1000.0 / m_elapsed) : std::uint64_t{0};
-        return {{"outcome", OutcomeName(m_result)},
-                {"seconds", seconds},
-                {"bytes_per_second", perSecond}};
-    }
-
-    void Record(const Json& ending, const std::string& endTime) const {
-        Json line = {
-            {"time", endTime},
-            {"port", Port()},
-            {"host", m_run.host},
-        };
-        line.update(m_run.imageFields);
-        line.update(ending);
-        line["failure_kind"] =
-            m_result.Completed() ? Json(nullptr) : Json(FailureKindName(m_result.kind));
-        line["message"] = m_result.Completed() ? Json(nullptr) : Json(m_result.message);
-        std::string error;
-        if (!m_run.record->AppendLine(JsonLine(line), error)) {
-            std::fprintf(stderr, "quorvale download: %s\n", error.c_str());
-        }
-    }
-
-    const Run& m_run;
-    const std::size_t m_row;
-    Clock::time_point m_start = Clock::now();
-    unsigned m_lastTenth = 0;
-    std::uint32_t m_elapsed = 0;
-    std::uint32_t m_done = 0;
-    DownloadResult m_result;
-};
-
-// What the ports have done so far, and whether the run is ending. A port starts a download
-// only while the run goes on, so that an interrupt either finds it downloading (and cancels
-// it, unless it completes first) or keeps it from starting.
-class Tally {
-public:
-    explicit Tally(std::size_t ports) : m_ports(ports) {}
-
-    // Whether a port may start another download.
-    bool GoesOn() const {
-        const std::lock_guard lock(m_mutex);
-        return !m_ending;
-    }
-    void EndDownload(std::size_t row, const DownloadResult& result) {
-        const std::lock_guard lock(m_mutex);
-        const bool cancelled = result.kind == FailureKind::Cancelled;
-        Count(row, result.Completed(), !result.Completed() && !cancelled);
-        m_anyCancelled = m_anyCancelled || cancelled;
-    }
-    // A port that gave up without a download (it never appeared) counts as a failure.
-    void GaveUp(std::size_t row) {
-        const std::lock_guard lock(m_mutex);
-        Count(row, false, true);
-    }
-    void End() {
-        const std::lock_guard lock(m_mutex);
-        m_ending = true;
-    }
-
-    bool AnyCancelled() const {
-        const std::lock_guard lock(m_mutex);
-        return m_anyCancelled;
-    }
-
-    bool AnyFailed() const {
-        const std::lock_guard lock(m_mutex);
-        for (const PortCounts& port : m_ports) {
-            if (port.failed > 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // "PORT: N completed, M failed", a line per port.
-    void PrintSummary(const std::vector<std::string>& names) const {
-        const std::lock_guard lock(m_mutex);
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            std::fprintf(stderr, "%s: %u completed, %u failed\n", names[i].c_str(),
-                         m_ports[i].completed, m_ports[i].failed);
-        }
-    }
-
-private:
-    struct PortCounts {
-        unsigned completed = 0;
-        unsigned failed = 0;
-    };
-    void Count(std::size_t row, bool completed, bool failed) {
-        m_ports[row].completed += completed ? 1 : 0;
-        m_ports[row].failed += failed ? 1 : 0;
-    }
-
-    mutable std::mutex m_mutex;
-    std::vector<PortCounts> m_ports;
-    bool m_ending = false;
-    bool m_anyCancelled = false;
-};
-
-// Errors of a port that has only just appeared and is not ready for us yet: udev gives the node
-// its group and mode a moment after making it, and a modem manager may be probing it.
-bool SettlingError(int error) {
-    return error == EACCES || error == EPERM || error == EBUSY || error == ENOENT ||
-           error == ENXIO || error == ENODEV || error == EIO;
-}
-
-// Waits, briefly, until a port that has just appeared can be opened; the download then says
-// why if it still can't.
-void LetNewPortSettle(const std::string& port, std::stop_token stop) {
-    const auto deadline = Clock::now() + kSettleLimit;
-    while (SettlingError(ProbePortOpen(port)) && Clock::now() < deadline) {
-        if (!PauseUnlessStopped(stop, kSettleRetry)) {
-            return;
-        }
-    }
-}
-
-// One port's part of the command: wait for it when asked, download, and with --repeat do it
-// again for each controller plugged in, until the stop.
-class PortLoop {
-public:
-    PortLoop(const Run& run, Tally& tally, std::size_t row)
-        : m_run(run), m_tally(tally), m_row(row) {}
-
-    void Serve(std::stop_token stop) {
-        const DownloadOptions& options = m_run.options;
-        if (options.wait && !AwaitPlug(stop, FirstDeadline())) {
-            return;
-        }
-        for (;;) {
-            // Taken before the download, so that a controller that replaces this one while
-            // the download ends is told from it.
-            const std::optional<PathStamp> plugged = StampPath(Port());
-            if (!m_tally.GoesOn()) {
-                return;
-            }
-            m_last = std::make_unique<PortDownload>(m_run, m_row);
-            const DownloadResult result = m_last->Perform(stop);
-            m_tally.EndDownload(m_row, result);
-            if (!options.repeat) {
-                return;
-            }
-            // The run goes on, so a failure is said now rather than at the end.
-            if (!result.Completed() && result.kind != FailureKind::Cancelled) {
-                SayFailure(m_last->FailureText());
-            }
-            if (stop.stop_requested() || !AwaitUnplug(plugged, stop) ||
-                !AwaitPlug(stop, std::nullopt)) {
-                return;
-            }
-        }
-    }
-
-    // The last download, if one ran.
-    const PortDownload* Last() const { return m_last.get(); }
-
-private:
-    using Deadline = std::optional<Clock::time_point>;
-
-    const std::string& Port() const { return m_run.options.ports[m_row]; }
+    const std::string& Port() const { return m_out.options.ports[m_row]; }
 
     void SayFailure(const std::string& text) const {
-        if (m_run.console) {
-            m_run.console->Failure(text);
+        if (m_out.console) {
+            m_out.console->Failure(text);
         } else {
             std::fprintf(stderr, "%s\n", text.c_str());
         }
     }
 
-    // --wait-timeout bounds the wait for the port's first appearance only: with --repeat, a
-    // station left idle between controllers keeps waiting.
-    Deadline FirstDeadline() const {
-        if (!m_run.options.waitTimeoutSeconds) {
-            return std::nullopt;
-        }
-        return Clock::now() + std::chrono::milliseconds(static_cast<std::int64_t>(
-                                  *m_run.options.waitTimeoutSeconds * 1000));
-    }
-
-    // Waits for the port to appear and settle; false when the port is done with. A port that
-    // goes again while it settles is waited for again, within the same deadline.
-    bool AwaitPlug(std::stop_token stop, Deadline deadline) {
-        while (!PathExists(Port())) {
-            ShowStatus(kWaitingForPort);
-            std::optional<std::chrono::milliseconds> limit;
-            if (deadline) {
-                limit = std::max(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()),
-                    std::chrono::milliseconds(0));
-            }
-            if (!Waited(WaitForPath(Port(), true, stop, limit, m_error))) {
-                return false;
-            }
-            LetNewPortSettle(Port(), stop);
-        }
-        return !stop.stop_requested();
-    }
-
-    // Waits for the controller that had the stamp `plugged` to go; false when the port is
-    // done with. The next one may be in already (a quick hand, or a port that went while its
-    // failed download was being recorded): then it is given its moment to settle.
-    bool AwaitUnplug(const std::optional<PathStamp>& plugged, std::stop_token stop) {
-        const auto now = StampPath(Port());
-        if (now && now == plugged) {
-            ShowStatus(kWaitingForUnplug);
-            if (!Waited(WaitForPath(Port(), false, stop, std::nullopt, m_error, plugged))) {
-                return false;
-            }
-        }
-        if (PathExists(Port())) {
-            LetNewPortSettle(Port(), stop);
-        }
-        return !stop.stop_requested();
-    }
-
-    // Says why a wait gave up; false when the port is done with.
-    bool Waited(PathWait outcome) {
-        switch (outcome) {
-            case PathWait::Reached:
-                return true;
-            case PathWait::Stopped:
-                return false;
-            case PathWait::TimedOut:
-                std::fprintf(stderr, "Port '%s' did not appear within %g seconds\n", Port().c_str(),
-                             *m_run.options.waitTimeoutSeconds);
-                break;
-            case PathWait::Failed:
-                std::fprintf(stderr, "Cannot watch for port '%s': %s\n", Port().c_str(),
-                             std::strerror(m_error));
-                break;
-        }
-        m_tally.GaveUp(m_row);
-        return false;
-    }
-
-    void ShowStatus(const char* text) const {
-        if (m_run.console) {
-            m_run.console->Status(m_row, text);
-        }
-    }
-
-    const Run& m_run;
-    Tally& m_tally;
+    const Outputs& m_out;
     const std::size_t m_row;
-    std::unique_ptr<PortDownload> m_last;
-    int m_error = 0;
+    unsigned m_lastTenth = 0;
+    std::unique_ptr<PortTrace> m_trace;
 };
 
 // The closing table of a gang download: port, time, outcome.
-void PrintTable(std::FILE* out, const DownloadOptions& options,
-                const std::vector<std::unique_ptr<PortLoop>>& loops) {
+void PrintTable(std::FILE* out, const std::vector<std::unique_ptr<SlotLoop>>& loops) {
     std::size_t width = 4;
-    for (const std::string& port : options.ports) {
-        width = std::max(width, port.size());
+    for (const auto& loop : loops) {
+        width = std::max(width, loop->Port().size());
     }
     const int column = static_cast<int>(width);
     std::fprintf(out, "\n%-*s  %-5s  %s\n", column, "Port", "Time", "Outcome");
-    for (std::size_t i = 0; i < loops.size(); ++i) {
-        const PortDownload* last = loops[i]->Last();
-        std::fprintf(out, "%-*s  %-5s  %s\n", column, options.ports[i].c_str(),
-                     ElapsedText(last ? last->ElapsedMs() : 0).c_str(),
-                     last ? last->Outcome().c_str() : "");
+    for (const auto& loop : loops) {
+        const auto& last = loop->Last();
+        std::fprintf(out, "%-*s  %-5s  %s\n", column, loop->Port().c_str(),
+                     ElapsedText(last ? last->elapsedMs : 0).c_str(),
+                     last ? last->Text().c_str() : "");
     }
     std::fflush(out);
 }
@@ -538,36 +244,28 @@ void NoteKernelNames(const std::vector<std::string>& ports) {
 
 // Runs each port's loop on a thread of its own until every loop has ended or a signal comes,
 // then stops them all; answers whether a signal ended the run.
-bool RunLoops(const std::vector<std::unique_ptr<PortLoop>>& loops, Tally& tally) {
-    std::atomic<std::size_t> running{loops.size()};
-    const pthread_t waiting = pthread_self();
-    std::vector<std::jthread> threads;
+bool RunLoops(const std::vector<std::unique_ptr<SlotLoop>>& loops, Tally& tally) {
+    std::vector<SlotLoop*> serving;
     for (const auto& loop : loops) {
-        threads.emplace_back([&, port = loop.get()](std::stop_token stop) {
-            port->Serve(stop);
-            if (--running == 0) {
-                WakeUp(waiting);
-            }
-        });
+        serving.push_back(loop.get());
     }
+    const pthread_t waiting = pthread_self();
+    SlotThreads threads(serving, tally, [waiting] { WakeUp(waiting); });
     const bool interrupted = !IsWakeUp(WaitForSignal());
-    tally.End();
-    // Every port is told at once; then each is waited for.
-    for (std::jthread& thread : threads) {
-        thread.request_stop();
-    }
-    for (std::jthread& thread : threads) {
-        thread.join();
-    }
+    threads.Stop();
     return interrupted;
 }
 
 // The closing words and the exit code: with --repeat a count per port; otherwise the gang's
 // table and the failures.
 int Conclude(const DownloadOptions& options, const Tally& tally,
-             const std::vector<std::unique_ptr<PortLoop>>& loops, bool interrupted) {
+             const std::vector<std::unique_ptr<SlotLoop>>& loops, bool interrupted) {
     if (options.repeat) {
-        tally.PrintSummary(options.ports);
+        for (std::size_t i = 0; i < loops.size(); ++i) {
+            const Tally::Counts counts = tally.Of(i);
+            std::fprintf(stderr, "%s: %u completed, %u failed\n", loops[i]->Port().c_str(),
+                         counts.completed, counts.failed);
+        }
         if (tally.AnyCancelled()) {
             return ExitCancelled;
         }
@@ -577,11 +275,11 @@ int Conclude(const DownloadOptions& options, const Tally& tally,
         std::fprintf(stderr, "%s\n", DownloadMessages::DownloadCancelled);
         return ExitCancelled;
     }
-    if (options.ports.size() > 1) {
-        PrintTable(options.json ? stderr : stdout, options, loops);
+    if (loops.size() > 1) {
+        PrintTable(options.json ? stderr : stdout, loops);
     }
     for (const auto& loop : loops) {
-        if (const PortDownload* last = loop->Last(); last && !last->Result().Completed()) {
+        if (const auto& last = loop->Last(); last && !last->result.Completed()) {
             std::fprintf(stderr, "%s\n", last->FailureText().c_str());
         }
     }
@@ -591,7 +289,7 @@ int Conclude(const DownloadOptions& options, const Tally& tally,
 }  // namespace
 
 int RunDownload(const DownloadOptions& options) {
-    const auto commandStart = Clock::now();
+    const auto commandStart = std::chrono::steady_clock::now();
     const auto image = LoadFirmwareOrSayWhy(options.file);
     if (!image) {
         return ExitUsage;
@@ -615,20 +313,19 @@ int RunDownload(const DownloadOptions& options) {
             std::make_unique<Console>(::isatty(STDOUT_FILENO) != 0, !options.repeat, options.ports);
     }
     // Only events and records show the file's digest, so only they pay for it.
-    const bool reportsFile = events || record;
-    const Run run{options,
-                  *image,
-                  reportsFile ? ImageFields(options.file, *image) : Json::object(),
-                  HostName(),
-                  console.get(),
-                  events.get(),
-                  record.get(),
-                  trace.get()};
+    Json imageFields = events || record ? ImageFields(options.file, *image) : Json::object();
+    const SlotRun run{*image,       options.line, imageFields,    HostName(),
+                      record.get(), options.wait, options.repeat, options.waitTimeoutSeconds};
+    const Outputs outputs{options, std::move(imageFields), console.get(), events.get(),
+                          trace.get()};
 
     Tally tally(options.ports.size());
-    std::vector<std::unique_ptr<PortLoop>> loops;
+    std::vector<std::unique_ptr<PortReports>> reports;
+    std::vector<std::unique_ptr<SlotLoop>> loops;
     for (std::size_t row = 0; row < options.ports.size(); ++row) {
-        loops.push_back(std::make_unique<PortLoop>(run, tally, row));
+        reports.push_back(std::make_unique<PortReports>(outputs, row));
+        loops.push_back(
+            std::make_unique<SlotLoop>(run, tally, row, options.ports[row], *reports.back()));
     }
     const bool interrupted = RunLoops(loops, tally);
     if (console) {

@@ -44,12 +44,12 @@ TEST(CommandLine, TraceAndEventFormats) {
     }
     // 2026-12-10 09:14:03.5 UTC, and the first millisecond of a day.
     using std::chrono::milliseconds;
-    EXPECT_EQ(cli::UtcTimestamp(std::chrono::system_clock::time_point(milliseconds(1796894043500))),
+    EXPECT_EQ(UtcTimestamp(std::chrono::system_clock::time_point(milliseconds(1796894043500))),
               "2026-12-10T09:14:03.500Z");
-    EXPECT_EQ(cli::UtcTimestamp(std::chrono::system_clock::time_point(milliseconds(86400001))),
+    EXPECT_EQ(UtcTimestamp(std::chrono::system_clock::time_point(milliseconds(86400001))),
               "1970-01-02T00:00:00.001Z");
     // A name in another encoding is written, not refused.
-    EXPECT_EQ(cli::JsonLine({{"port", "/dev/tty\xff"}}), "{\"port\":\"/dev/tty\xef\xbf\xbd\"}");
+    EXPECT_EQ(JsonLine({{"port", "/dev/tty\xff"}}), "{\"port\":\"/dev/tty\xef\xbf\xbd\"}");
 }
 
 TEST(CommandLine, NumbersInDecimalOrHex) {

@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "cli/commands.h"
+#include "production/records.h"
 
-namespace quorvale::cli {
+namespace quorvale {
 
 std::string HostName() {
     char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
@@ -13,4 +13,4 @@ std::string HostName() {
     return std::string(name, size);
 }
 
-}  // namespace quorvale::cli
+}  // namespace quorvale

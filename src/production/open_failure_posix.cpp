@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/commands.h"
+#include "production/records.h"
 
-namespace quorvale::cli {
+namespace quorvale {
 namespace {
 
 std::string GroupName(gid_t group) {
@@ -36,4 +36,4 @@ std::string ExplainOpenFailure(const std::string& port, int error) {
     return text;
 }
 
-}  // namespace quorvale::cli
+}  // namespace quorvale

@@ -2,9 +2,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/commands.h"
+#include "production/records.h"
 
-namespace quorvale::cli {
+namespace quorvale {
 
 std::string ExplainOpenFailure(const std::string& port, int error) {
     if (error == EBUSY) {
@@ -13,4 +13,4 @@ std::string ExplainOpenFailure(const std::string& port, int error) {
     return std::strerror(error);
 }
 
-}  // namespace quorvale::cli
+}  // namespace quorvale

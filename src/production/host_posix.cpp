@@ -1,8 +1,8 @@
 #include <unistd.h>
 
-#include "cli/commands.h"
+#include "production/records.h"
 
-namespace quorvale::cli {
+namespace quorvale {
 
 std::string HostName() {
     char name[256] = {};
@@ -12,4 +12,4 @@ std::string HostName() {
     return name;
 }
 
-}  // namespace quorvale::cli
+}  // namespace quorvale

@@ -1,0 +1,311 @@
+#include "production/slot_loop.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "download/texts.h"
+#include "link/serial_port.h"
+
+namespace quorvale {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// How long a port that has just appeared may refuse access (udev sets its owner and mode a
+// moment after the node is made) before the download is tried anyway.
+constexpr auto kSettleLimit = 2s;
+constexpr auto kSettleRetry = 50ms;
+
+// Errors of a port that has only just appeared and is not ready for us yet: udev gives the node
+// its group and mode a moment after making it, and a modem manager may be probing it.
+bool SettlingError(int error) {
+    return error == EACCES || error == EPERM || error == EBUSY || error == ENOENT ||
+           error == ENXIO || error == ENODEV || error == EIO;
+}
+
+// Waits, briefly, until a port that has just appeared can be opened; the download then says
+// why if it still can't.
+void LetNewPortSettle(const std::string& port, std::stop_token stop) {
+    const auto deadline = Clock::now() + kSettleLimit;
+    while (SettlingError(ProbePortOpen(port)) && Clock::now() < deadline) {
+        if (!PauseUnlessStopped(stop, kSettleRetry)) {
+            return;
+        }
+    }
+}
+
+// One download on one slot: the inputs its worker asks for, passed on reports, and the time.
+class SlotDownload final : public WorkerThread::Progress {
+public:
+    SlotDownload(const SlotRun& run, const std::string& port, SlotReports& reports)
+        : m_run(run), m_port(port), m_reports(reports) {}
+
+    const char* GetPortName() const override { return m_port.c_str(); }
+    std::uint32_t GetAppBaudRate() const override { return m_run.line.baudRate; }
+    std::uint8_t GetAppDataBits() const override { return m_run.line.dataBits; }
+    std::uint8_t GetAppParity() const override {
+        return static_cast<std::uint8_t>(m_run.line.parity);
+    }
+    std::uint8_t GetAppStopBits() const override {
+        return static_cast<std::uint8_t>(m_run.line.stopBits);
+    }
+    const FirmwareImage& GetImage() const override { return m_run.image; }
+
+    void ReportError(const char*) override {
+        // The result carries the text, with its kind; the time is taken here, where it ended.
+        m_outcome.elapsedMs = Elapsed();
+    }
+
+    void ReportPhase(DownloadPhase phase) override {
+        if (phase == Initiating) {
+            m_start = Clock::now();
+        } else if (phase == Completed) {
+            m_outcome.elapsedMs = Elapsed();
+        }
+        m_reports.Phase(phase, phase == Completed ? m_outcome.elapsedMs : Elapsed());
+    }
+
+    void ReportProgress(std::uint32_t done, std::uint32_t total) override {
+        m_outcome.bytesDone = done;
+        m_reports.Progress(done, total, Elapsed());
+    }
+
+    SlotOutcome Perform(std::stop_token stop) {
+        LineObserver* observer = m_reports.Starting();
+        m_outcome.result = PerformDownload(*this, std::move(stop), observer);
+        if (m_outcome.result.kind == FailureKind::Cancelled) {
+            m_outcome.elapsedMs = Elapsed();
+        }
+        m_outcome.endTime = UtcTimestamp(std::chrono::system_clock::now());
+        if (m_outcome.result.systemError != 0) {
+            m_outcome.systemErrorText = ExplainOpenFailure(m_port, m_outcome.result.systemError);
+        }
+        return m_outcome;
+    }
+
+private:
+    std::uint32_t Elapsed() const {
+        return static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count());
+    }
+
+    const SlotRun& m_run;
+    const std::string& m_port;
+    SlotReports& m_reports;
+    Clock::time_point m_start = Clock::now();
+    SlotOutcome m_outcome;
+};
+
+}  // namespace
+
+std::string SlotOutcome::Text() const {
+    return result.Completed() ? CompletedText(elapsedMs) : result.message;
+}
+
+std::string SlotOutcome::FailureText() const {
+    return systemErrorText ? result.message + "\n" + *systemErrorText : result.message;
+}
+
+Json SlotOutcome::EndingFields() const {
+    const auto perSecond =
+        elapsedMs ? static_cast<std::uint64_t>(bytesDone * 1000.0 / elapsedMs) : std::uint64_t{0};
+    return {{"outcome", OutcomeName(result)},
+            {"seconds", elapsedMs / 1000.0},
+            {"bytes_per_second", perSecond}};
+}
+
+Json SlotOutcome::FailureFields() const {
+    return {{"kind", FailureKindName(result.kind)},
+            {"message", result.message},
+            {"system_error", systemErrorText ? Json(*systemErrorText) : Json(nullptr)}};
+}
+
+Json SlotOutcome::RecordFields(const SlotRun& run, const std::string& port) const {
+    Json line = {{"time", endTime}, {"port", port}, {"host", run.host}};
+    line.update(run.imageFields);
+    line.update(EndingFields());
+    line["failure_kind"] = result.Completed() ? Json(nullptr) : Json(FailureKindName(result.kind));
+    line["message"] = result.Completed() ? Json(nullptr) : Json(result.message);
+    return line;
+}
+
+bool Tally::GoesOn() const {
+    const std::lock_guard lock(m_mutex);
+    return !m_ending;
+}
+
+void Tally::End() {
+    const std::lock_guard lock(m_mutex);
+    m_ending = true;
+}
+
+void Tally::EndDownload(std::size_t slot, const DownloadResult& result) {
+    const std::lock_guard lock(m_mutex);
+    const bool cancelled = result.kind == FailureKind::Cancelled;
+    m_slots[slot].completed += result.Completed() ? 1 : 0;
+    m_slots[slot].failed += !result.Completed() && !cancelled ? 1 : 0;
+    m_anyCancelled = m_anyCancelled || cancelled;
+}
+
+void Tally::GaveUp(std::size_t slot) {
+    const std::lock_guard lock(m_mutex);
+    ++m_slots[slot].failed;
+}
+
+Tally::Counts Tally::Of(std::size_t slot) const {
+    const std::lock_guard lock(m_mutex);
+    return m_slots[slot];
+}
+
+bool Tally::AnyCancelled() const {
+    const std::lock_guard lock(m_mutex);
+    return m_anyCancelled;
+}
+
+bool Tally::AnyFailed() const {
+    const std::lock_guard lock(m_mutex);
+    for (const Counts& slot : m_slots) {
+        if (slot.failed > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+SlotLoop::SlotLoop(const SlotRun& run, Tally& tally, std::size_t index, std::string port,
+                   SlotReports& reports)
+    : m_run(run), m_tally(tally), m_index(index), m_port(std::move(port)), m_reports(reports) {}
+
+void SlotLoop::Serve(std::stop_token stop) {
+    if (m_run.wait && !AwaitPlug(stop, FirstDeadline())) {
+        return;
+    }
+    for (;;) {
+        // Taken before the download, so that a controller that replaces this one while the
+        // download ends is told from it.
+        const std::optional<PathStamp> plugged = StampPath(m_port);
+        if (!m_tally.GoesOn()) {
+            return;
+        }
+        Download(stop);
+        if (!m_run.repeat || stop.stop_requested() || !AwaitUnplug(plugged, stop) ||
+            !AwaitPlug(stop, std::nullopt)) {
+            return;
+        }
+    }
+}
+
+void SlotLoop::Download(std::stop_token stop) {
+    SlotDownload download(m_run, m_port, m_reports);
+    m_last = download.Perform(std::move(stop));
+    m_tally.EndDownload(m_index, m_last->result);
+    m_reports.Ended(*m_last);
+    Record(*m_last);
+}
+
+void SlotLoop::Record(const SlotOutcome& outcome) {
+    std::string error;
+    if (m_run.record &&
+        !m_run.record->AppendLine(JsonLine(outcome.RecordFields(m_run, m_port)), error)) {
+        m_reports.RecordFailed(error);
+    }
+}
+
+SlotLoop::Deadline SlotLoop::FirstDeadline() const {
+    if (!m_run.firstWaitSeconds) {
+        return std::nullopt;
+    }
+    return Clock::now() +
+           std::chrono::milliseconds(static_cast<std::int64_t>(*m_run.firstWaitSeconds * 1000));
+}
+
+// Waits for the port to appear and settle; false when the slot is done with. A port that goes
+// again while it settles is waited for again, within the same deadline.
+bool SlotLoop::AwaitPlug(std::stop_token stop, Deadline deadline) {
+    while (!PathExists(m_port)) {
+        m_reports.Waiting(SlotWait::ForController);
+        std::optional<std::chrono::milliseconds> limit;
+        if (deadline) {
+            limit = std::max(
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()),
+                std::chrono::milliseconds(0));
+        }
+        if (!Waited(WaitForPath(m_port, true, stop, limit, m_error))) {
+            return false;
+        }
+        LetNewPortSettle(m_port, stop);
+    }
+    return !stop.stop_requested();
+}
+
+// Waits for the controller that had the stamp `plugged` to go; false when the slot is done
+// with. The next one may be in already (a quick hand, or a port that went while its failed
+// download was being recorded): then it is given its moment to settle.
+bool SlotLoop::AwaitUnplug(const std::optional<PathStamp>& plugged, std::stop_token stop) {
+    const auto now = StampPath(m_port);
+    if (now && now == plugged) {
+        m_reports.Waiting(SlotWait::ForUnplug);
+        if (!Waited(WaitForPath(m_port, false, stop, std::nullopt, m_error, plugged))) {
+            return false;
+        }
+    }
+    if (PathExists(m_port)) {
+        LetNewPortSettle(m_port, stop);
+    }
+    return !stop.stop_requested();
+}
+
+// Says why a wait gave up; false when the slot is done with.
+bool SlotLoop::Waited(PathWait outcome) {
+    char why[512];
+    switch (outcome) {
+        case PathWait::Reached:
+            return true;
+        case PathWait::Stopped:
+            return false;
+        case PathWait::TimedOut:
+            std::snprintf(why, sizeof why, "Port '%s' did not appear within %g seconds",
+                          m_port.c_str(), m_run.firstWaitSeconds.value_or(0));
+            break;
+        case PathWait::Failed:
+            std::snprintf(why, sizeof why, "Cannot watch for port '%s': %s", m_port.c_str(),
+                          std::strerror(m_error));
+            break;
+    }
+    m_tally.GaveUp(m_index);
+    m_reports.GaveUp(why);
+    return false;
+}
+
+SlotThreads::SlotThreads(const std::vector<SlotLoop*>& loops, Tally& tally,
+                         std::function<void()> allEnded)
+    : m_tally(tally), m_allEnded(std::move(allEnded)), m_running(loops.size()) {
+    for (SlotLoop* loop : loops) {
+        m_threads.emplace_back([this, loop](std::stop_token stop) {
+            loop->Serve(stop);
+            if (--m_running == 0 && m_allEnded) {
+                m_allEnded();
+            }
+        });
+    }
+}
+
+SlotThreads::~SlotThreads() {
+    Stop();
+}
+
+void SlotThreads::Stop() {
+    m_tally.End();
+    // Every slot is told at once; then each is waited for.
+    for (std::jthread& thread : m_threads) {
+        thread.request_stop();
+    }
+    for (std::jthread& thread : m_threads) {
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+}
+
+}  // namespace quorvale
