@@ -99,7 +99,7 @@ public:
         unsigned failed = 0;
     };
 
-    explicit Tally(std::size_t slots) : m_slots(slots) {}
+    explicit Tally(std::size_t count) : m_slots(count) {}
 
     bool GoesOn() const;
     void End();

@@ -1,0 +1,132 @@
+#include "ui/station_app.h"
+
+#include <QStringList>
+#include <cstdio>
+
+#include "cli/line_options.h"
+#include "download/texts.h"
+
+namespace quorvale {
+namespace {
+
+// The settings' names are the options' names; values are kept as text, as the dialog keeps
+// its own.
+constexpr char kSlots[] = "slots";
+constexpr char kBaud[] = "baud";
+constexpr char kDataBits[] = "data-bits";
+constexpr char kParity[] = "parity";
+constexpr char kStopBits[] = "stop-bits";
+constexpr char kRecord[] = "record";
+
+template <typename Code, std::size_t N>
+const char* TextOf(const std::array<SettingItem<Code>, N>& items, Code code) {
+    for (const auto& item : items) {
+        if (item.code == code) {
+            return item.text;
+        }
+    }
+    return items[0].text;
+}
+
+template <typename Code, std::size_t N>
+std::optional<Code> CodeOf(const std::array<SettingItem<Code>, N>& items, const QString& text) {
+    for (const auto& item : items) {
+        if (text.compare(item.text, Qt::CaseInsensitive) == 0) {
+            return item.code;
+        }
+    }
+    return std::nullopt;
+}
+
+// Fills in what the command line left out from what was remembered; a remembered value that
+// is not one the options would take is passed over.
+void Recall(const CLI::App& app, QSettings& settings, StationOptions& options) {
+    if (!app.count("--slot")) {
+        for (const QString& slot : settings.value(kSlots).toStringList()) {
+            options.slotPaths.push_back(slot.toStdString());
+        }
+    }
+    if (!app.count("--baud")) {
+        bool ok = false;
+        const unsigned baud = settings.value(kBaud).toString().toUInt(&ok);
+        if (ok && baud > 0) {
+            options.line.baudRate = baud;
+        }
+    }
+    if (!app.count("--data-bits")) {
+        if (const auto bits =
+                CodeOf(SettingLists::DataBits, settings.value(kDataBits).toString())) {
+            options.line.dataBits = *bits;
+        }
+    }
+    if (!app.count("--parity")) {
+        if (const auto parity =
+                CodeOf(SettingLists::Parities, settings.value(kParity).toString())) {
+            options.line.parity = *parity;
+        }
+    }
+    if (!app.count("--stop-bits")) {
+        if (const auto stop =
+                CodeOf(SettingLists::StopBitsChoices, settings.value(kStopBits).toString())) {
+            options.line.stopBits = *stop;
+        }
+    }
+    if (!app.count("--record")) {
+        const QString record = settings.value(kRecord).toString();
+        if (!record.isEmpty()) {
+            options.recordFile = record.toStdString();
+        }
+    }
+}
+
+void Remember(const StationOptions& options, QSettings& settings) {
+    QStringList slotPaths;
+    for (const std::string& slot : options.slotPaths) {
+        slotPaths.push_back(QString::fromStdString(slot));
+    }
+    settings.setValue(kSlots, slotPaths);
+    settings.setValue(kBaud, QString::number(options.line.baudRate));
+    settings.setValue(kDataBits, QString::number(options.line.dataBits));
+    settings.setValue(kParity, TextOf(SettingLists::Parities, options.line.parity));
+    settings.setValue(kStopBits, TextOf(SettingLists::StopBitsChoices, options.line.stopBits));
+    settings.setValue(kRecord, QString::fromStdString(options.recordFile.value_or("")));
+    settings.sync();
+}
+
+}  // namespace
+
+QSettings StationSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Station");
+}
+
+std::variant<StationOptions, int> ParseStationArguments(int argc, const char* const* argv,
+                                                        QSettings& settings) {
+    CLI::App app("Flash every controller plugged into any of several slots", "quorvale-station");
+    app.set_version_flag("--version", std::string("quorvale-station ") + QUORVALE_VERSION);
+    StationOptions options;
+    app.add_option("FILE", options.file, "Firmware file")->required();
+    app.add_option("--slot", options.slotPaths,
+                   "A port path that comes and goes as controllers are plugged in, such as a "
+                   "/dev/serial/by-path link; repeat it for each slot (default: the last "
+                   "station's)");
+    app.add_option("--record", options.recordFile,
+                   "Append a JSON line for each download that ends to this file (default: the "
+                   "last station's)");
+    cli::AddLineOptions(app, options.line, "");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    Recall(app, settings, options);
+    if (options.slotPaths.empty()) {
+        std::fprintf(stderr,
+                     "quorvale-station: no slot given and none remembered: give --slot PATH for "
+                     "each slot\n");
+        return 2;
+    }
+    Remember(options, settings);
+    return options;
+}
+
+}  // namespace quorvale

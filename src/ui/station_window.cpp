@@ -1,0 +1,198 @@
+#include "ui/station_window.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <cmath>
+#include <cstdio>
+
+#include "download/texts.h"
+#include "ui/station_texts.h"
+
+namespace quorvale {
+namespace {
+
+// The part of the digest a technician compares with the release note.
+constexpr int kDigestShown = 16;
+
+QLabel* Label(const QString& text, int pointSize, bool bold) {
+    auto* label = new QLabel(text);
+    QFont font = label->font();
+    font.setPointSize(pointSize);
+    font.setBold(bold);
+    label->setFont(font);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+// As square as the slots allow, and one row for up to three.
+int Columns(std::size_t count) {
+    if (count <= 3) {
+        return static_cast<int>(std::max<std::size_t>(count, 1));
+    }
+    return static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+}
+
+template <typename Code, std::size_t N>
+const char* TextOf(const std::array<SettingItem<Code>, N>& items, Code code) {
+    for (const auto& item : items) {
+        if (item.code == code) {
+            return item.text;
+        }
+    }
+    return "?";
+}
+
+}  // namespace
+
+StationWindow::StationWindow(StationOptions options) : m_options(std::move(options)) {
+    setWindowTitle(StationTexts::Title);
+    m_refusal = Refusal();
+    if (!m_refusal.isEmpty()) {
+        std::fprintf(stderr, "quorvale-station: %s\n", qPrintable(m_refusal));
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(MakeHeader());
+    layout->addWidget(MakeTiles(), 1);
+    layout->addWidget(MakeFooter());
+}
+
+StationWindow::~StationWindow() {
+    StopSlots();
+}
+
+// Why nothing can be flashed; empty when the file loaded and the record opened.
+QString StationWindow::Refusal() {
+    const LoadResult loaded = m_image->Load(m_options.file);
+    if (loaded != LoadOk) {
+        return QString::fromStdString(LoadResultMessage(loaded, m_options.file));
+    }
+    if (m_options.recordFile) {
+        std::string error;
+        m_record = AppendFile::Open(*m_options.recordFile, error);
+        if (!m_record) {
+            return QString::fromStdString(error);
+        }
+    }
+    return {};
+}
+
+QWidget* StationWindow::MakeHeader() {
+    auto* header = new QWidget;
+    auto* layout = new QVBoxLayout(header);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Label(QString::fromStdString(m_options.file), 14, true));
+    if (m_refusal.isEmpty()) {
+        const Json fields = ImageFields(m_options.file, *m_image);
+        const std::string digest = fields["file_sha256"].get<std::string>();
+        m_fileLine = Label(QString(StationTexts::FileLine)
+                               .arg(m_image->GetHardwareCode())
+                               .arg(m_image->GetVersion())
+                               .arg(m_image->GetStartAddress(), 4, 16, QChar('0'))
+                               .arg(m_image->GetLength())
+                               .arg(m_image->GetBaudRate())
+                               .arg(QString::fromStdString(digest.substr(0, kDigestShown))),
+                           12, false);
+        m_run = std::make_unique<SlotRun>(SlotRun{*m_image, m_options.line, fields, HostName(),
+                                                  m_record.get(), true, true, std::nullopt});
+    } else {
+        m_fileLine = Label(QString(StationTexts::NothingFlashed).arg(m_refusal), 14, true);
+        m_fileLine->setStyleSheet("color: #c62828;");
+    }
+    layout->addWidget(m_fileLine);
+    const LineSettings& line = m_options.line;
+    layout->addWidget(Label(QString(StationTexts::LineSettingsLine)
+                                .arg(line.baudRate)
+                                .arg(line.dataBits)
+                                .arg(TextOf(SettingLists::Parities, line.parity))
+                                .arg(TextOf(SettingLists::StopBitsChoices, line.stopBits)),
+                            12, false));
+    return header;
+}
+
+QWidget* StationWindow::MakeTiles() {
+    auto* tiles = new QWidget;
+    auto* grid = new QGridLayout(tiles);
+    grid->setContentsMargins(0, 8, 0, 8);
+    grid->setSpacing(12);
+    const int columns = Columns(m_options.slotPaths.size());
+    for (std::size_t i = 0; i < m_options.slotPaths.size(); ++i) {
+        auto* tile = new SlotTile(QString::fromStdString(m_options.slotPaths[i]));
+        connect(tile, &SlotTile::CountsChanged, this, &StationWindow::UpdateTotals);
+        grid->addWidget(tile, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+        m_tiles.push_back(tile);
+    }
+    return tiles;
+}
+
+QWidget* StationWindow::MakeFooter() {
+    auto* footer = new QWidget;
+    auto* layout = new QVBoxLayout(footer);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_totals = Label({}, 14, true);
+    layout->addWidget(m_totals);
+    layout->addWidget(Label(
+        m_options.recordFile
+            ? QString(StationTexts::RecordTo).arg(QString::fromStdString(*m_options.recordFile))
+            : QString(StationTexts::NoRecord),
+        11, false));
+    UpdateTotals();
+    return footer;
+}
+
+void StationWindow::Start() {
+    if (!m_run || m_threads) {
+        return;
+    }
+    m_tally = std::make_unique<Tally>(m_tiles.size());
+    std::vector<SlotLoop*> loops;
+    for (std::size_t i = 0; i < m_tiles.size(); ++i) {
+        m_reports.push_back(std::make_unique<TileReports>(*m_tiles[i]));
+        m_loops.push_back(std::make_unique<SlotLoop>(*m_run, *m_tally, i, m_options.slotPaths[i],
+                                                     *m_reports.back()));
+        loops.push_back(m_loops.back().get());
+    }
+    m_threads = std::make_unique<SlotThreads>(loops, *m_tally);
+}
+
+QString StationWindow::HeaderText() const {
+    return m_fileLine->text();
+}
+QString StationWindow::TotalsText() const {
+    return m_totals->text();
+}
+
+void StationWindow::UpdateTotals() {
+    unsigned passed = 0;
+    unsigned failed = 0;
+    for (const SlotTile* tile : m_tiles) {
+        passed += tile->PassedCount();
+        failed += tile->FailedCount();
+    }
+    m_totals->setText(QString(StationTexts::Totals).arg(passed).arg(failed));
+}
+
+void StationWindow::keyPressEvent(QKeyEvent* event) {
+    // A key press of the window itself, so that it also ends a station with no window manager.
+    if (event->key() == Qt::Key_Q && (event->modifiers() & Qt::ControlModifier)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+    StopSlots();
+    event->accept();
+}
+
+void StationWindow::StopSlots() {
+    if (m_threads) {
+        m_threads->Stop();
+    }
+}
+
+}  // namespace quorvale
