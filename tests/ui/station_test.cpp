@@ -1,0 +1,301 @@
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "image/firmware_file.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "ui/station_app.h"
+#include "ui/station_window.h"
+
+using namespace quorvale;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Report = std::function<void(SlotReports&)>;
+
+SlotOutcome Outcome(FailureKind kind, const std::string& message, std::uint32_t elapsedMs = 0,
+                    std::optional<std::string> systemError = std::nullopt) {
+    SlotOutcome outcome;
+    outcome.result = {kind, systemError ? 25 : 0, message};
+    outcome.elapsedMs = elapsedMs;
+    outcome.systemErrorText = std::move(systemError);
+    return outcome;
+}
+
+const Report kWaiting = [](SlotReports& r) { r.Waiting(SlotWait::ForController); };
+const Report kUnplug = [](SlotReports& r) { r.Waiting(SlotWait::ForUnplug); };
+const Report kStarting = [](SlotReports& r) { r.Starting(); };
+const Report kHalfWay = [](SlotReports& r) {
+    r.Phase(Connected, 40);
+    r.Progress(512, 1024, 80);
+};
+const Report kPassed = [](SlotReports& r) { r.Ended(Outcome(FailureKind::None, "", 12345)); };
+
+Report Ended(SlotOutcome outcome) {
+    return [outcome](SlotReports& r) { r.Ended(outcome); };
+}
+
+struct TileCase {
+    const char* name;
+    std::vector<Report> reports;
+    QString state;
+    QString detail;
+    QString hint;
+    int percent;
+    QString counts;
+};
+
+std::vector<nlohmann::json> RecordLines(const std::string& path) {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+std::vector<std::string> Args(std::initializer_list<std::string> args) {
+    return args;
+}
+
+// A simulated controller plugged into a slot: `quorvale simulate --link SLOT`, unplugged (the
+// link removed) when it goes.
+class Plug {
+public:
+    Plug(const std::string& slot, std::vector<std::string> extra = {})
+        : m_process([&] {
+              std::vector<std::string> args = {QUORVALE_EXE, "simulate", "--link", slot};
+              args.insert(args.end(), extra.begin(), extra.end());
+              return args;
+          }()) {
+        m_process.FirstLine(5s);
+    }
+
+private:
+    test::Process m_process;
+};
+
+}  // namespace
+
+class StationTest : public QObject {
+    Q_OBJECT
+
+private:
+    test::TempDir m_dir;
+
+    std::string Firmware(std::uint8_t hardware = 7) {
+        std::vector<std::uint8_t> data(2048);
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            data[i] = static_cast<std::uint8_t>(i * 7);
+        }
+        return m_dir.Write("fw.qvx", EncodeFirmwareFile({19200, 0x1000, 3, hardware}, data));
+    }
+
+    std::variant<StationOptions, int> Parse(QSettings& settings, std::vector<std::string> args) {
+        args.insert(args.begin(), "quorvale-station");
+        std::vector<const char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(arg.c_str());
+        }
+        return ParseStationArguments(static_cast<int>(argv.size()), argv.data(), settings);
+    }
+
+private slots:
+    // A fake engine reports from a thread of its own, as a slot's loop does; the tile shows
+    // what the technician must see after each sequence.
+    void TileShowsEachStateOfItsSlot() {
+        const TileCase cases[] = {
+            {"waiting", {kWaiting}, "Waiting for a controller", "", "", -1, "Passed 0   Failed 0"},
+            {"starting",
+             {kWaiting, kStarting},
+             "Downloading",
+             "Initiating download",
+             "",
+             0,
+             "Passed 0   Failed 0"},
+            {"half way",
+             {kStarting, kHalfWay},
+             "Downloading",
+             "512 of 1024 bytes",
+             "",
+             50,
+             "Passed 0   Failed 0"},
+            {"passed, still plugged in",
+             {kStarting, kHalfWay, kPassed, kUnplug},
+             "Passed",
+             "Download completed (time taken 0:12)",
+             "Unplug the controller",
+             -1,
+             "Passed 1   Failed 0"},
+            {"next one awaited",
+             {kStarting, kPassed, kUnplug, kWaiting},
+             "Waiting for a controller",
+             "",
+             "Last: Passed - Download completed (time taken 0:12)",
+             -1,
+             "Passed 1   Failed 0"},
+            {"no serial port at the slot",
+             {kStarting,
+              Ended(Outcome(FailureKind::OpenApplicationPort,
+                            "Failed to open application port '/srv/slot'", 3,
+                            "Inappropriate ioctl for device: /srv/slot is not a serial port"))},
+             "Failed",
+             "Failed to open application port '/srv/slot'\nInappropriate ioctl for device: "
+             "/srv/slot is not a serial port",
+             "",
+             -1,
+             "Passed 0   Failed 1"},
+            {"two controllers, the second of the wrong kind",
+             {kStarting, kPassed, kUnplug, kWaiting, kStarting,
+              Ended(Outcome(FailureKind::WrongHardwareCode,
+                            "Incorrect hardware code '9' from port '/srv/slot'", 900))},
+             "Failed",
+             "Incorrect hardware code '9' from port '/srv/slot'",
+             "",
+             -1,
+             "Passed 1   Failed 1"},
+            {"cancelled by the window's end",
+             {kStarting, kHalfWay, Ended(Outcome(FailureKind::Cancelled, "Download cancelled"))},
+             "Cancelled",
+             "Download cancelled",
+             "",
+             -1,
+             "Passed 0   Failed 0"},
+            {"record not written",
+             {kStarting, kPassed, [](SlotReports& r) { r.RecordFailed("No space left on device"); },
+              kUnplug},
+             "Passed",
+             "Download completed (time taken 0:12)\nNot recorded: No space left on device",
+             "Unplug the controller",
+             -1,
+             "Passed 1   Failed 0"},
+            {"slot given up",
+             {[](SlotReports& r) {
+                 r.GaveUp("Cannot watch for port '/srv/slot': Too many open files");
+             }},
+             "Stopped",
+             "Cannot watch for port '/srv/slot': Too many open files",
+             "",
+             -1,
+             "Passed 0   Failed 0"},
+        };
+        for (const TileCase& c : cases) {
+            SlotTile tile("/srv/slot");
+            TileReports reports(tile);
+            std::thread engine([&] {
+                for (const Report& report : c.reports) {
+                    report(reports);
+                }
+            });
+            engine.join();
+            QCoreApplication::sendPostedEvents();
+            QVERIFY2(tile.StateText() == c.state, c.name);
+            QCOMPARE(tile.DetailText(), c.detail);
+            QCOMPARE(tile.HintText(), c.hint);
+            QCOMPARE(tile.ProgressPercent(), c.percent);
+            QCOMPARE(tile.CountsText(), c.counts);
+        }
+    }
+
+    void StationIsRememberedForTheNextStart() {
+        QSettings settings(QString::fromStdString(m_dir.File("station.conf")),
+                           QSettings::IniFormat);
+        const auto none = Parse(settings, {"fw.qvx"});
+        QCOMPARE(std::get<int>(none), 2);
+
+        const auto first =
+            Parse(settings, {"fw.qvx", "--slot", "/srv/a", "--slot", "/srv/b", "--baud", "19200",
+                             "--parity", "even", "--record", "/srv/line.jsonl"});
+        QVERIFY(std::holds_alternative<StationOptions>(first));
+
+        const auto again = Parse(settings, {"other.qvx"});
+        const auto& recalled = std::get<StationOptions>(again);
+        QCOMPARE(recalled.file, std::string("other.qvx"));
+        QVERIFY((recalled.slotPaths == std::vector<std::string>{"/srv/a", "/srv/b"}));
+        QCOMPARE(recalled.line.baudRate, 19200u);
+        QCOMPARE(recalled.line.parity, Parity::Even);
+        QCOMPARE(recalled.recordFile.value_or(""), std::string("/srv/line.jsonl"));
+
+        // What is given wins; the rest is still remembered.
+        const auto changed = Parse(settings, {"fw.qvx", "--slot", "/srv/c", "--stop-bits", "2"});
+        const auto& options = std::get<StationOptions>(changed);
+        QVERIFY((options.slotPaths == std::vector<std::string>{"/srv/c"}));
+        QCOMPARE(options.line.baudRate, 19200u);
+        QCOMPARE(options.line.stopBits, StopBits::Two);
+        QCOMPARE(settings.value("slots").toStringList(), QStringList{"/srv/c"});
+        QCOMPARE(settings.value("parity").toString(), QString("Even"));
+    }
+
+    void WrongFileIsShownAndNothingIsFlashed() {
+        const std::string file = m_dir.Write("short.qvx", std::vector<std::uint8_t>(5, 0));
+        const std::string slot = m_dir.File("slot-wrong-file");
+        Plug controller(slot);
+        StationWindow window({file, {slot}, {}, std::nullopt});
+        window.Start();
+        QCOMPARE(
+            window.HeaderText(),
+            QString::fromStdString("Nothing is flashed: File size is incorrect\n'" + file + "'"));
+        QTest::qWait(300);
+        QCOMPARE(window.Tile(0).StateText(), QString("Not started"));
+    }
+
+    // Two controllers in two slots, a second one plugged into the first slot, a slot whose
+    // path is no serial port, and the window closed with Ctrl+Q while a download is under way.
+    void SlotsFlashEachPlugAndRecordIt() {
+        const std::string one = m_dir.File("slot-1");
+        const std::string two = m_dir.File("slot-2");
+        const std::string notAPort = m_dir.Write("not-a-port", std::vector<std::uint8_t>(1, 0));
+        const std::string record = m_dir.File("line.jsonl");
+        auto first = std::make_unique<Plug>(one, Args({"--hardware", "7"}));
+        StationWindow window({Firmware(), {one, two, notAPort}, {}, record});
+        window.show();
+        window.Start();
+        Plug second(two, {"--hardware", "7"});
+
+        QTRY_COMPARE_WITH_TIMEOUT(window.Tile(0).StateText(), QString("Passed"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.Tile(1).StateText(), QString("Passed"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.Tile(2).StateText(), QString("Failed"), 10000);
+        QVERIFY(window.Tile(2).DetailText().endsWith("is not a serial port"));
+        QTRY_COMPARE(window.Tile(0).HintText(), QString("Unplug the controller"));
+
+        first.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(window.Tile(0).StateText(), QString("Waiting for a controller"),
+                                  5000);
+        Plug third(one, {"--hardware", "7"});
+        QTRY_COMPARE_WITH_TIMEOUT(window.Tile(0).CountsText(), QString("Passed 2   Failed 0"),
+                                  10000);
+        QCOMPARE(window.TotalsText(), QString("Total: passed 3, failed 1"));
+
+        // A controller that holds its reply keeps the download under way for the close.
+        {
+            Plug slow(two, {"--hardware", "7", "--delay-reply", "3", "--reply-delay", "900"});
+            QTRY_VERIFY_WITH_TIMEOUT(
+                window.Tile(1).StateText() == "Downloading" && window.Tile(1).ProgressPercent() > 0,
+                10000);
+            QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+            QVERIFY(!window.isVisible());
+        }
+
+        const auto lines = RecordLines(record);
+        QCOMPARE(lines.size(), std::size_t{5});
+        std::map<std::string, std::vector<std::string>> outcomes;
+        for (const auto& line : lines) {
+            outcomes[line["port"]].push_back(line["outcome"]);
+            QCOMPARE(line["file_sha256"].get<std::string>().size(), std::size_t{64});
+        }
+        QVERIFY((outcomes[one] == std::vector<std::string>{"completed", "completed"}));
+        QVERIFY((outcomes[two] == std::vector<std::string>{"completed", "cancelled"}));
+        QVERIFY((outcomes[notAPort] == std::vector<std::string>{"failed"}));
+        QCOMPARE(lines.back()["message"], "Download cancelled");
+    }
+};
+
+QTEST_MAIN(StationTest)
+#include "station_test.moc"
