@@ -28,10 +28,12 @@ if dpkg-query -W -f='${Status}' quorvale 2>/dev/null | grep -q 'install ok insta
 fi
 
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | grep -v '/$' | sort >"$work/contents"
-for path in /usr/bin/quorvale /usr/bin/quorvale-bootloader \
+for path in /usr/bin/quorvale /usr/bin/quorvale-bootloader /usr/bin/quorvale-station \
     /usr/share/applications/quorvale-bootloader.desktop \
+    /usr/share/applications/quorvale-station.desktop \
     /usr/share/icons/hicolor/scalable/apps/quorvale-bootloader.svg \
     /usr/share/man/man1/quorvale.1.gz /usr/share/man/man1/quorvale-bootloader.1.gz \
+    /usr/share/man/man1/quorvale-station.1.gz \
     /usr/share/bash-completion/completions/quorvale \
     /usr/share/doc/quorvale/copyright /usr/share/doc/quorvale/changelog.gz; do
     check "the package holds $path" 1 "$(grep -cx "$path" "$work/contents")"
@@ -56,6 +58,8 @@ check "its manual page is there" 1 "$(zcat /usr/share/man/man1/quorvale.1.gz | g
 check "its completion loads" "complete -F _quorvale quorvale" \
     "$(bash -c 'source /usr/share/bash-completion/completions/quorvale; complete -p quorvale')"
 check "the dialog program is linked completely" "" "$(ldd /usr/bin/quorvale-bootloader | grep 'not found' || true)"
+check "the station program is linked completely" "" "$(ldd /usr/bin/quorvale-station | grep 'not found' || true)"
+check "the station runs" "quorvale-station 1.0.0" "$(/usr/bin/quorvale-station --version)"
 
 "${as_root[@]}" dpkg --purge quorvale >/dev/null
 left=0

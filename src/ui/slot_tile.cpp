@@ -1,5 +1,6 @@
 #include "ui/slot_tile.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -47,12 +48,15 @@ QLabel* AddLabel(QVBoxLayout* layout, int pointSize, bool bold) {
 
 SlotTile::SlotTile(const QString& slot, QWidget* parent) : QFrame(parent) {
     setObjectName("SlotTile");
-    setMinimumSize(360, 220);
+    setMinimumSize(340, 200);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 12);
-    QLabel* name = AddLabel(layout, 11, true);
-    name->setText(slot);
-    m_stateLabel = AddLabel(layout, 26, true);
+    // The last part names a slot (a by-path link's socket); the whole path is a hover away.
+    QLabel* name = AddLabel(layout, 13, true);
+    const QString last = QFileInfo(slot).fileName();
+    name->setText(last.isEmpty() ? slot : last);
+    setToolTip(slot);
+    m_stateLabel = AddLabel(layout, 30, true);
     m_bar = new QProgressBar;
     m_bar->setRange(0, 100);
     m_bar->setTextVisible(true);
@@ -104,7 +108,7 @@ void SlotTile::ShowEnded(const SlotOutcome& outcome) {
         QString(StationTexts::LastOutcome).arg(StateText() + QStringLiteral(" - ") + text);
     m_hint->clear();
     m_counts->setText(CountsText());
-    emit CountsChanged();
+    Q_EMIT CountsChanged();
 }
 
 void SlotTile::ShowRecordFailed(const QString& error) {

@@ -39,7 +39,7 @@ public:
     unsigned PassedCount() const { return m_passed; }
     unsigned FailedCount() const { return m_failed; }
 
-signals:
+Q_SIGNALS:
     void CountsChanged();
 
 private:

@@ -29,12 +29,13 @@ int BlockEndingSignals() {
 
 int main(int argc, char** argv) {
     const quorvale::FileDescriptor endingSignals(BlockEndingSignals());
-    QApplication application(argc, argv);
+    // Before the application, so that --help, --version and a mistake need no display.
     QSettings settings = quorvale::StationSettings();
     auto parsed = quorvale::ParseStationArguments(argc, argv, settings);
     if (const int* exitCode = std::get_if<int>(&parsed)) {
         return *exitCode;
     }
+    QApplication application(argc, argv);
     quorvale::StationWindow window(std::get<quorvale::StationOptions>(std::move(parsed)));
     QSocketNotifier notifier(endingSignals.get(), QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &window, [&notifier, &window] {

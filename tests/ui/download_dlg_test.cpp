@@ -125,7 +125,7 @@ private:
         return ControlOf<QLineEdit>(dialog, IdStatusEdit)->text();
     }
 
-private slots:
+private Q_SLOTS:
     void initTestCase() {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     }

@@ -107,7 +107,7 @@ private:
         return ParseStationArguments(static_cast<int>(argv.size()), argv.data(), settings);
     }
 
-private slots:
+private Q_SLOTS:
     // A fake engine reports from a thread of its own, as a slot's loop does; the tile shows
     // what the technician must see after each sequence.
     void TileShowsEachStateOfItsSlot() {
