@@ -1,6 +1,8 @@
 #include "production/slot_loop.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "download/texts.h"
@@ -258,7 +260,7 @@ bool SlotLoop::AwaitUnplug(const std::optional<PathStamp>& plugged, std::stop_to
 
 // Says why a wait gave up; false when the slot is done with.
 bool SlotLoop::Waited(PathWait outcome) {
-    char why[512];
+    char why[512] = {};
     switch (outcome) {
         case PathWait::Reached:
             return true;

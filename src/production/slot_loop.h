@@ -151,8 +151,8 @@ private:
     int m_error = 0;
 };
 
-// Runs each loop on a thread of its own. `allEnded` is called, on the last loop's thread, when
-// every loop has ended by itself.
+// Runs each loop on a thread of its own. `allEnded` is called on the thread of the loop that
+// ended last, whether the loops ended by themselves or were stopped; it must not call Stop().
 class SlotThreads {
 public:
     SlotThreads(const std::vector<SlotLoop*>& loops, Tally& tally,

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
+#include <memory>
 #include <variant>
 
 #include "files/regular_file.h"
@@ -22,7 +23,12 @@ int BlockEndingSignals() {
     sigaddset(&ending, SIGTERM);
     sigaddset(&ending, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    return ::signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
+    const int fd = ::signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0) {
+        // Without the descriptor they would never be seen: let them end the station as before.
+        pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
+    }
+    return fd;
 }
 
 }  // namespace
@@ -37,11 +43,14 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     quorvale::StationWindow window(std::get<quorvale::StationOptions>(std::move(parsed)));
-    QSocketNotifier notifier(endingSignals.get(), QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &window, [&notifier, &window] {
-        notifier.setEnabled(false);
-        window.close();
-    });
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (endingSignals.get() >= 0) {
+        notifier = std::make_unique<QSocketNotifier>(endingSignals.get(), QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &window, [&] {
+            notifier->setEnabled(false);
+            window.close();
+        });
+    }
     window.show();
     window.Start();
     return application.exec();
