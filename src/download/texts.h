@@ -107,6 +107,17 @@ inline constexpr std::array<SettingItem<StopBits>, 3> StopBitsChoices = {{
 }};
 }  // namespace SettingLists
 
+// The text of the item that stands for `code`; the first item's when none does.
+template <typename Code, std::size_t N>
+const char* ItemText(const std::array<SettingItem<Code>, N>& items, Code code) {
+    for (const auto& item : items) {
+        if (item.code == code) {
+            return item.text;
+        }
+    }
+    return items[0].text;
+}
+
 // printf into a std::string, for the message formats above.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

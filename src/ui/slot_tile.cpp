@@ -33,18 +33,23 @@ const StateLook& LookOf(TileState state) {
 }
 
 QLabel* AddLabel(QVBoxLayout* layout, int pointSize, bool bold) {
-    auto* label = new QLabel;
+    QLabel* label = StationLabel({}, pointSize, bold);
+    layout->addWidget(label);
+    return label;
+}
+
+}  // namespace
+
+QLabel* StationLabel(const QString& text, int pointSize, bool bold) {
+    auto* label = new QLabel(text);
     QFont font = label->font();
     font.setPointSize(pointSize);
     font.setBold(bold);
     label->setFont(font);
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(label);
     return label;
 }
-
-}  // namespace
 
 SlotTile::SlotTile(const QString& slot, QWidget* parent) : QFrame(parent) {
     setObjectName("SlotTile");

@@ -10,6 +10,9 @@ class QProgressBar;
 
 namespace quorvale {
 
+// A label of the station: wrapped, selectable, in the given size.
+QLabel* StationLabel(const QString& text, int pointSize, bool bold);
+
 enum class TileState { NotStarted, Waiting, Downloading, Passed, Failed, Cancelled, Stopped };
 
 // One slot of the station: its name, its state in large text on a colour readable across a

@@ -19,16 +19,6 @@ constexpr char kStopBits[] = "stop-bits";
 constexpr char kRecord[] = "record";
 
 template <typename Code, std::size_t N>
-const char* TextOf(const std::array<SettingItem<Code>, N>& items, Code code) {
-    for (const auto& item : items) {
-        if (item.code == code) {
-            return item.text;
-        }
-    }
-    return items[0].text;
-}
-
-template <typename Code, std::size_t N>
 std::optional<Code> CodeOf(const std::array<SettingItem<Code>, N>& items, const QString& text) {
     for (const auto& item : items) {
         if (text.compare(item.text, Qt::CaseInsensitive) == 0) {
@@ -87,8 +77,8 @@ void Remember(const StationOptions& options, QSettings& settings) {
     settings.setValue(kSlots, slotPaths);
     settings.setValue(kBaud, QString::number(options.line.baudRate));
     settings.setValue(kDataBits, QString::number(options.line.dataBits));
-    settings.setValue(kParity, TextOf(SettingLists::Parities, options.line.parity));
-    settings.setValue(kStopBits, TextOf(SettingLists::StopBitsChoices, options.line.stopBits));
+    settings.setValue(kParity, ItemText(SettingLists::Parities, options.line.parity));
+    settings.setValue(kStopBits, ItemText(SettingLists::StopBitsChoices, options.line.stopBits));
     settings.setValue(kRecord, QString::fromStdString(options.recordFile.value_or("")));
     settings.sync();
 }

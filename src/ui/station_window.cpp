@@ -17,33 +17,12 @@ namespace {
 // The part of the digest a technician compares with the release note.
 constexpr int kDigestShown = 16;
 
-QLabel* Label(const QString& text, int pointSize, bool bold) {
-    auto* label = new QLabel(text);
-    QFont font = label->font();
-    font.setPointSize(pointSize);
-    font.setBold(bold);
-    label->setFont(font);
-    label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
-}
-
 // As square as the slots allow, and one row for up to three.
 int Columns(std::size_t count) {
     if (count <= 3) {
         return static_cast<int>(std::max<std::size_t>(count, 1));
     }
     return static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
-}
-
-template <typename Code, std::size_t N>
-const char* TextOf(const std::array<SettingItem<Code>, N>& items, Code code) {
-    for (const auto& item : items) {
-        if (item.code == code) {
-            return item.text;
-        }
-    }
-    return "?";
 }
 
 }  // namespace
@@ -84,32 +63,32 @@ QWidget* StationWindow::MakeHeader() {
     auto* header = new QWidget;
     auto* layout = new QVBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Label(QString::fromStdString(m_options.file), 14, true));
+    layout->addWidget(StationLabel(QString::fromStdString(m_options.file), 14, true));
     if (m_refusal.isEmpty()) {
         const Json fields = ImageFields(m_options.file, *m_image);
         const std::string digest = fields["file_sha256"].get<std::string>();
-        m_fileLine = Label(QString(StationTexts::FileLine)
-                               .arg(m_image->GetHardwareCode())
-                               .arg(m_image->GetVersion())
-                               .arg(m_image->GetStartAddress(), 4, 16, QChar('0'))
-                               .arg(m_image->GetLength())
-                               .arg(m_image->GetBaudRate())
-                               .arg(QString::fromStdString(digest.substr(0, kDigestShown))),
-                           12, false);
+        m_fileLine = StationLabel(QString(StationTexts::FileLine)
+                                      .arg(m_image->GetHardwareCode())
+                                      .arg(m_image->GetVersion())
+                                      .arg(m_image->GetStartAddress(), 4, 16, QChar('0'))
+                                      .arg(m_image->GetLength())
+                                      .arg(m_image->GetBaudRate())
+                                      .arg(QString::fromStdString(digest.substr(0, kDigestShown))),
+                                  12, false);
         m_run = std::make_unique<SlotRun>(SlotRun{*m_image, m_options.line, fields, HostName(),
                                                   m_record.get(), true, true, std::nullopt});
     } else {
-        m_fileLine = Label(QString(StationTexts::NothingFlashed).arg(m_refusal), 14, true);
+        m_fileLine = StationLabel(QString(StationTexts::NothingFlashed).arg(m_refusal), 14, true);
         m_fileLine->setStyleSheet("color: #c62828;");
     }
     layout->addWidget(m_fileLine);
     const LineSettings& line = m_options.line;
-    layout->addWidget(Label(QString(StationTexts::LineSettingsLine)
-                                .arg(line.baudRate)
-                                .arg(line.dataBits)
-                                .arg(TextOf(SettingLists::Parities, line.parity))
-                                .arg(TextOf(SettingLists::StopBitsChoices, line.stopBits)),
-                            12, false));
+    layout->addWidget(StationLabel(QString(StationTexts::LineSettingsLine)
+                                       .arg(line.baudRate)
+                                       .arg(line.dataBits)
+                                       .arg(ItemText(SettingLists::Parities, line.parity))
+                                       .arg(ItemText(SettingLists::StopBitsChoices, line.stopBits)),
+                                   12, false));
     return header;
 }
 
@@ -132,9 +111,9 @@ QWidget* StationWindow::MakeFooter() {
     auto* footer = new QWidget;
     auto* layout = new QVBoxLayout(footer);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_totals = Label({}, 14, true);
+    m_totals = StationLabel({}, 14, true);
     layout->addWidget(m_totals);
-    layout->addWidget(Label(
+    layout->addWidget(StationLabel(
         m_options.recordFile
             ? QString(StationTexts::RecordTo).arg(QString::fromStdString(*m_options.recordFile))
             : QString(StationTexts::NoRecord),

@@ -17,34 +17,14 @@
 
 #include "dialog/dialog_template.h"
 #include "image/firmware_file.h"
+#include "screenshot.h"
 #include "sim/controller.h"
 #include "ui/download_app.h"
 #include "ui/download_dlg.h"
 
 using namespace quorvale;
-
-namespace {
-
-bool WaitUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return done();
-}
-
-bool Save(CDownloadDlg& dialog, const QString& path) {
-    WaitUntil([] { return false; }, 300);  // let the window server draw
-    const QPixmap shot = dialog.screen()->grabWindow(dialog.winId());
-    const bool saved = shot.save(path, "PNG");
-    std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "could not write", qPrintable(path),
-                shot.width(), shot.height());
-    return saved;
-}
-
-}  // namespace
+using test::Save;
+using test::WaitUntil;
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

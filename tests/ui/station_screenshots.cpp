@@ -15,31 +15,15 @@
 #include <memory>
 
 #include "image/firmware_file.h"
+#include "screenshot.h"
 #include "sim/controller.h"
 #include "ui/station_window.h"
 
 using namespace quorvale;
+using test::Save;
+using test::WaitUntil;
 
 namespace {
-
-bool WaitUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return done();
-}
-
-bool Save(StationWindow& window, const QString& path) {
-    WaitUntil([] { return false; }, 300);  // let the window server draw
-    const QPixmap shot = window.screen()->grabWindow(window.winId());
-    const bool saved = shot.save(path, "PNG");
-    std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "could not write", qPrintable(path),
-                shot.width(), shot.height());
-    return saved;
-}
 
 // A simulated controller plugged into a slot, as udev's link to its port.
 class Plug {
