@@ -233,11 +233,8 @@ bool OpenOutput(const std::optional<std::string>& path, std::unique_ptr<File>& f
 // A station is given a name per socket; a kernel name goes to whichever adapter comes next.
 void NoteKernelNames(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
-        if (port.starts_with("/dev/tty")) {
-            std::fprintf(stderr,
-                         "Note: the kernel gives '%s' to whichever adapter comes next; a "
-                         "/dev/serial/by-path link names the USB socket\n",
-                         port.c_str());
+        if (const auto note = KernelNameNote(port)) {
+            std::fprintf(stderr, "%s\n", note->c_str());
         }
     }
 }

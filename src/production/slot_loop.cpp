@@ -101,6 +101,14 @@ private:
 
 }  // namespace
 
+std::optional<std::string> KernelNameNote(const std::string& port) {
+    if (!port.starts_with("/dev/tty")) {
+        return std::nullopt;
+    }
+    return "Note: the kernel gives '" + port +
+           "' to whichever adapter comes next; a /dev/serial/by-path link names the USB socket";
+}
+
 std::string SlotOutcome::Text() const {
     return result.Completed() ? CompletedText(elapsedMs) : result.message;
 }

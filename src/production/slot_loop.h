@@ -25,6 +25,10 @@
 // on it.
 namespace quorvale {
 
+// For a slot named by the kernel (/dev/tty...), which goes to whichever adapter comes next
+// rather than staying with a USB socket: a note that says so. Nothing for other names.
+std::optional<std::string> KernelNameNote(const std::string& port);
+
 // What every slot of a run shares.
 struct SlotRun {
     const FirmwareImage& image;

@@ -51,7 +51,7 @@ QLabel* StationLabel(const QString& text, int pointSize, bool bold) {
     return label;
 }
 
-SlotTile::SlotTile(const QString& slot, QWidget* parent) : QFrame(parent) {
+SlotTile::SlotTile(const QString& slot, const QString& note, QWidget* parent) : QFrame(parent) {
     setObjectName("SlotTile");
     setMinimumSize(340, 200);
     auto* layout = new QVBoxLayout(this);
@@ -61,6 +61,9 @@ SlotTile::SlotTile(const QString& slot, QWidget* parent) : QFrame(parent) {
     const QString last = QFileInfo(slot).fileName();
     name->setText(last.isEmpty() ? slot : last);
     setToolTip(slot);
+    if (!note.isEmpty()) {
+        AddLabel(layout, 10, false)->setText(note);
+    }
     m_stateLabel = AddLabel(layout, 30, true);
     m_bar = new QProgressBar;
     m_bar->setRange(0, 100);

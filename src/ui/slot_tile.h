@@ -22,7 +22,8 @@ class SlotTile : public QFrame {
     Q_OBJECT
 
 public:
-    explicit SlotTile(const QString& slot, QWidget* parent = nullptr);
+    // `note`, when given, stays under the slot's name.
+    explicit SlotTile(const QString& slot, const QString& note = {}, QWidget* parent = nullptr);
 
     // What the slot's loop reported; on the window's thread.
     void ShowWaiting(SlotWait what);

@@ -1,7 +1,9 @@
 #include "ui/station_app.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "cli/line_options.h"
 #include "download/texts.h"
@@ -23,6 +25,27 @@ std::optional<Code> CodeOf(const std::array<SettingItem<Code>, N>& items, const 
     for (const auto& item : items) {
         if (text.compare(item.text, Qt::CaseInsensitive) == 0) {
             return item.code;
+        }
+    }
+    return std::nullopt;
+}
+
+StationEnd Refuse(const std::string& error) {
+    std::fprintf(stderr, "quorvale-station: %s\n", error.c_str());
+    return {2, error};
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+// A slot given twice would have two loops take turns at one port.
+std::optional<std::string> SlotGivenTwice(const std::vector<std::string>& slots) {
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (std::find(slots.begin() + i + 1, slots.end(), slots[i]) != slots.end()) {
+            return slots[i];
         }
     }
     return std::nullopt;
@@ -69,7 +92,9 @@ void Recall(const CLI::App& app, QSettings& settings, StationOptions& options) {
     }
 }
 
-void Remember(const StationOptions& options, QSettings& settings) {
+}  // namespace
+
+void RememberStation(const StationOptions& options, QSettings& settings) {
     QStringList slotPaths;
     for (const std::string& slot : options.slotPaths) {
         slotPaths.push_back(QString::fromStdString(slot));
@@ -83,14 +108,12 @@ void Remember(const StationOptions& options, QSettings& settings) {
     settings.sync();
 }
 
-}  // namespace
-
 QSettings StationSettings() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Station");
 }
 
-std::variant<StationOptions, int> ParseStationArguments(int argc, const char* const* argv,
-                                                        QSettings& settings) {
+std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const char* const* argv,
+                                                               QSettings& settings) {
     CLI::App app("Flash every controller plugged into any of several slots", "quorvale-station");
     app.set_version_flag("--version", std::string("quorvale-station ") + QUORVALE_VERSION);
     StationOptions options;
@@ -101,21 +124,29 @@ std::variant<StationOptions, int> ParseStationArguments(int argc, const char* co
                    "station's)");
     app.add_option("--record", options.recordFile,
                    "Append a JSON line for each download that ends to this file (default: the "
-                   "last station's)");
+                   "last station's; '' for none)");
     cli::AddLineOptions(app, options.line, "");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        const int exitCode = app.exit(e);
+        return StationEnd{exitCode == 0 ? 0 : 2, exitCode == 0 ? "" : e.what()};
     }
     Recall(app, settings, options);
     if (options.slotPaths.empty()) {
-        std::fprintf(stderr,
-                     "quorvale-station: no slot given and none remembered: give --slot PATH for "
-                     "each slot\n");
-        return 2;
+        return Refuse("no slot given and none remembered: give --slot PATH for each slot");
     }
-    Remember(options, settings);
+    for (std::string& slot : options.slotPaths) {
+        slot = Absolute(slot);
+    }
+    if (const auto twice = SlotGivenTwice(options.slotPaths)) {
+        return Refuse("slot '" + *twice + "' is given twice");
+    }
+    if (options.recordFile && options.recordFile->empty()) {
+        options.recordFile.reset();
+    } else if (options.recordFile) {
+        options.recordFile = Absolute(*options.recordFile);
+    }
     return options;
 }
 

@@ -22,11 +22,21 @@ struct StationOptions {
 // The per-user store of the last station: organisation "Quorvale", application "Station".
 QSettings StationSettings();
 
+// How the command line ended the program instead: help, version, a mistake, or no slot at all.
+struct StationEnd {
+    int exitCode = 0;
+    // What went wrong, already said on standard error; empty for help and version.
+    std::string error;
+};
+
 // Reads the command line. What it leaves out (every slot, a line setting, the record file) is
-// taken from `settings`, and what it ends with is written back, so that the next start without
-// --slot offers the same station. Answers the exit code instead when the arguments end the
-// program: help, version, a mistake, or no slot at all.
-std::variant<StationOptions, int> ParseStationArguments(int argc, const char* const* argv,
-                                                        QSettings& settings);
+// taken from `settings`. Paths are made absolute, so that a station remembered in one folder
+// means the same slots and record in the next; an empty --record keeps none.
+std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const char* const* argv,
+                                                               QSettings& settings);
+
+// Writes what the station runs with back to `settings`, so that the next start without --slot
+// offers the same station.
+void RememberStation(const StationOptions& options, QSettings& settings);
 
 }  // namespace quorvale

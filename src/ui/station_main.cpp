@@ -2,20 +2,23 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <variant>
 
 #include "files/regular_file.h"
 #include "ui/station_app.h"
+#include "ui/station_texts.h"
 #include "ui/station_window.h"
 
 namespace {
 
 // Ctrl-C in the terminal that started the station, or the system shutting down, closes the
 // window as its close box does, so the downloads under way are recorded as cancelled. Called
-// before any thread starts, so that every thread inherits the blocked signals.
+// before the application starts any thread, so that every thread inherits the blocked signals.
 int BlockEndingSignals() {
     sigset_t ending;
     sigemptyset(&ending);
@@ -31,18 +34,35 @@ int BlockEndingSignals() {
     return fd;
 }
 
+// Started from a menu or a file manager: standard error goes nowhere a technician looks, and
+// there is a display to say it on.
+bool StartedFromDesktop() {
+    const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+    return display && ::isatty(STDERR_FILENO) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const quorvale::FileDescriptor endingSignals(BlockEndingSignals());
     // Before the application, so that --help, --version and a mistake need no display.
     QSettings settings = quorvale::StationSettings();
     auto parsed = quorvale::ParseStationArguments(argc, argv, settings);
-    if (const int* exitCode = std::get_if<int>(&parsed)) {
-        return *exitCode;
+    if (const auto* end = std::get_if<quorvale::StationEnd>(&parsed)) {
+        if (!end->error.empty() && StartedFromDesktop()) {
+            QApplication application(argc, argv);
+            QMessageBox::critical(nullptr, quorvale::StationTexts::Title,
+                                  QString::fromStdString(end->error));
+        }
+        return end->exitCode;
     }
+    const quorvale::FileDescriptor endingSignals(BlockEndingSignals());
     QApplication application(argc, argv);
-    quorvale::StationWindow window(std::get<quorvale::StationOptions>(std::move(parsed)));
+    const auto& options = std::get<quorvale::StationOptions>(parsed);
+    quorvale::StationWindow window(options);
+    if (!window.Refused()) {
+        // Only a station that could start is offered again.
+        quorvale::RememberStation(options, settings);
+    }
     std::unique_ptr<QSocketNotifier> notifier;
     if (endingSignals.get() >= 0) {
         notifier = std::make_unique<QSocketNotifier>(endingSignals.get(), QSocketNotifier::Read);

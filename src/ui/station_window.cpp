@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <cmath>
 #include <cstdio>
@@ -33,9 +34,19 @@ StationWindow::StationWindow(StationOptions options) : m_options(std::move(optio
     if (!m_refusal.isEmpty()) {
         std::fprintf(stderr, "quorvale-station: %s\n", qPrintable(m_refusal));
     }
+    for (const std::string& slot : m_options.slotPaths) {
+        if (const auto note = KernelNameNote(slot)) {
+            std::fprintf(stderr, "%s\n", note->c_str());
+        }
+    }
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeHeader());
-    layout->addWidget(MakeTiles(), 1);
+    // A line PC's screen holds a few rows of tiles; more slots scroll.
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(MakeTiles());
+    layout->addWidget(scroll, 1);
     layout->addWidget(MakeFooter());
 }
 
@@ -99,7 +110,10 @@ QWidget* StationWindow::MakeTiles() {
     grid->setSpacing(12);
     const int columns = Columns(m_options.slotPaths.size());
     for (std::size_t i = 0; i < m_options.slotPaths.size(); ++i) {
-        auto* tile = new SlotTile(QString::fromStdString(m_options.slotPaths[i]));
+        const std::string& slot = m_options.slotPaths[i];
+        const auto note = KernelNameNote(slot);
+        auto* tile = new SlotTile(QString::fromStdString(slot),
+                                  note ? QString::fromStdString(*note) : QString());
         connect(tile, &SlotTile::CountsChanged, this, &StationWindow::UpdateTotals);
         grid->addWidget(tile, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
         m_tiles.push_back(tile);

@@ -28,6 +28,7 @@ public:
 
     // Starts every slot's loop, unless something was refused.
     void Start();
+    bool Refused() const { return !m_refusal.isEmpty(); }
 
     std::size_t SlotCount() const { return m_tiles.size(); }
     const SlotTile& Tile(std::size_t slot) const { return *m_tiles[slot]; }

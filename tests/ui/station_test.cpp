@@ -1,6 +1,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -98,7 +99,8 @@ private:
         return m_dir.Write("fw.qvx", EncodeFirmwareFile({19200, 0x1000, 3, hardware}, data));
     }
 
-    std::variant<StationOptions, int> Parse(QSettings& settings, std::vector<std::string> args) {
+    std::variant<StationOptions, StationEnd> Parse(QSettings& settings,
+                                                   std::vector<std::string> args) {
         args.insert(args.begin(), "quorvale-station");
         std::vector<const char*> argv;
         for (const std::string& arg : args) {
@@ -207,28 +209,37 @@ private Q_SLOTS:
     void StationIsRememberedForTheNextStart() {
         QSettings settings(QString::fromStdString(m_dir.File("station.conf")),
                            QSettings::IniFormat);
-        const auto none = Parse(settings, {"fw.qvx"});
-        QCOMPARE(std::get<int>(none), 2);
+        QCOMPARE(std::get<StationEnd>(Parse(settings, {"fw.qvx"})).exitCode, 2);
+        QCOMPARE(std::get<StationEnd>(
+                     Parse(settings, {"fw.qvx", "--slot", "/srv/a", "--slot", "/srv/b/../a"}))
+                     .error,
+                 std::string("slot '/srv/a' is given twice"));
 
+        // Relative paths are remembered as what they meant where the station started.
         const auto first =
-            Parse(settings, {"fw.qvx", "--slot", "/srv/a", "--slot", "/srv/b", "--baud", "19200",
-                             "--parity", "even", "--record", "/srv/line.jsonl"});
-        QVERIFY(std::holds_alternative<StationOptions>(first));
+            Parse(settings, {"fw.qvx", "--slot", "slot-a", "--slot", "/srv/b", "--baud", "19200",
+                             "--parity", "even", "--record", "line.jsonl"});
+        RememberStation(std::get<StationOptions>(first), settings);
+        const std::string cwd = std::filesystem::current_path().string();
 
         const auto again = Parse(settings, {"other.qvx"});
         const auto& recalled = std::get<StationOptions>(again);
         QCOMPARE(recalled.file, std::string("other.qvx"));
-        QVERIFY((recalled.slotPaths == std::vector<std::string>{"/srv/a", "/srv/b"}));
+        QVERIFY((recalled.slotPaths == std::vector<std::string>{cwd + "/slot-a", "/srv/b"}));
         QCOMPARE(recalled.line.baudRate, 19200u);
         QCOMPARE(recalled.line.parity, Parity::Even);
-        QCOMPARE(recalled.recordFile.value_or(""), std::string("/srv/line.jsonl"));
+        QCOMPARE(recalled.recordFile.value_or(""), cwd + "/line.jsonl");
 
-        // What is given wins; the rest is still remembered.
-        const auto changed = Parse(settings, {"fw.qvx", "--slot", "/srv/c", "--stop-bits", "2"});
+        // What is given wins; the rest is still remembered; an empty record keeps none.
+        const auto changed =
+            Parse(settings, {"fw.qvx", "--slot", "/srv/c", "--stop-bits", "2", "--record", ""});
         const auto& options = std::get<StationOptions>(changed);
         QVERIFY((options.slotPaths == std::vector<std::string>{"/srv/c"}));
         QCOMPARE(options.line.baudRate, 19200u);
         QCOMPARE(options.line.stopBits, StopBits::Two);
+        QVERIFY(!options.recordFile);
+        RememberStation(options, settings);
+        QVERIFY(!std::get<StationOptions>(Parse(settings, {"fw.qvx"})).recordFile);
         QCOMPARE(settings.value("slots").toStringList(), QStringList{"/srv/c"});
         QCOMPARE(settings.value("parity").toString(), QString("Even"));
     }
