@@ -34,11 +34,13 @@ int BlockEndingSignals() {
     return fd;
 }
 
-// Started from a menu or a file manager: standard error goes nowhere a technician looks, and
-// there is a display to say it on.
+// Started from a menu or a file manager: no terminal anywhere, so standard error goes nowhere a
+// technician looks, and there is a display to say it on. A script or a terminal keeps the
+// plain message and the exit code.
 bool StartedFromDesktop() {
     const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
-    return display && ::isatty(STDERR_FILENO) == 0;
+    return display && !::isatty(STDIN_FILENO) && !::isatty(STDOUT_FILENO) &&
+           !::isatty(STDERR_FILENO);
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -15,15 +18,30 @@
 namespace quorvale {
 namespace {
 
+// What a tile needs to show a state in large text, wrapped, with its lines below.
+constexpr QSize kTileRoom(380, 270);
+constexpr int kScrollBarRoom = 24;
+
 // The part of the digest a technician compares with the release note.
 constexpr int kDigestShown = 16;
 
-// As square as the slots allow, and one row for up to three.
-int Columns(std::size_t count) {
-    if (count <= 3) {
-        return static_cast<int>(std::max<std::size_t>(count, 1));
+// The screen's room for the tiles: most of its width, and some of its height for the header
+// and the totals. A line PC with many slots scrolls down the rest.
+QSize ScreenRoom() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        return {INT_MAX, INT_MAX};
     }
-    return static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+    const QRect room = screen->availableGeometry();
+    return {room.width() * 9 / 10, room.height() * 6 / 10};
+}
+
+// As square as the slots allow, one row for up to three, and never wider than the screen.
+int Columns(std::size_t count) {
+    const int square = count <= 3
+                           ? static_cast<int>(std::max<std::size_t>(count, 1))
+                           : static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+    return std::max(1, std::min(square, ScreenRoom().width() / kTileRoom.width()));
 }
 
 }  // namespace
@@ -46,6 +64,11 @@ StationWindow::StationWindow(StationOptions options) : m_options(std::move(optio
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidget(MakeTiles());
+    const int columns = Columns(m_tiles.size());
+    const int rows = (static_cast<int>(m_tiles.size()) + columns - 1) / columns;
+    scroll->setMinimumSize(
+        std::min(columns * kTileRoom.width() + kScrollBarRoom, ScreenRoom().width()),
+        std::min(rows * kTileRoom.height(), ScreenRoom().height()));
     layout->addWidget(scroll, 1);
     layout->addWidget(MakeFooter());
 }

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         folder + "/pci-0000:00:14.0-usb-0:3:1.0-port0",
     };
     StationWindow window({file, slots, {}, scratch.filePath("line.jsonl").toStdString()});
-    window.resize(1120, 440);
+    window.resize(1180, 440);
     window.show();
     window.Start();
     bool ok =

@@ -221,6 +221,8 @@ private Q_SLOTS:
                              "--parity", "even", "--record", "line.jsonl"});
         RememberStation(std::get<StationOptions>(first), settings);
         const std::string cwd = std::filesystem::current_path().string();
+        QCOMPARE(settings.value("slots").toStringList().first().toStdString(), cwd + "/slot-a");
+        QCOMPARE(settings.value("record").toString().toStdString(), cwd + "/line.jsonl");
 
         const auto again = Parse(settings, {"other.qvx"});
         const auto& recalled = std::get<StationOptions>(again);
@@ -266,6 +268,7 @@ private Q_SLOTS:
         const std::string record = m_dir.File("line.jsonl");
         auto first = std::make_unique<Plug>(one, Args({"--hardware", "7"}));
         StationWindow window({Firmware(), {one, two, notAPort}, {}, record});
+        QVERIFY(!window.Refused());
         window.show();
         window.Start();
         Plug second(two, {"--hardware", "7"});
