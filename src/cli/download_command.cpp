@@ -109,7 +109,7 @@ private:
 // What every port's reports share during one command.
 struct Outputs {
     const DownloadOptions& options;
-    Json imageFields;               // the `start` events' fields
+    const Json& imageFields;        // the `start` events' fields: the run's own
     Console* console = nullptr;     // human reports; none with --json
     EventStream* events = nullptr;  // --json
     TraceLog* trace = nullptr;      // --trace
@@ -310,11 +310,15 @@ int RunDownload(const DownloadOptions& options) {
             std::make_unique<Console>(::isatty(STDOUT_FILENO) != 0, !options.repeat, options.ports);
     }
     // Only events and records show the file's digest, so only they pay for it.
-    Json imageFields = events || record ? ImageFields(options.file, *image) : Json::object();
-    const SlotRun run{*image,       options.line, imageFields,    HostName(),
-                      record.get(), options.wait, options.repeat, options.waitTimeoutSeconds};
-    const Outputs outputs{options, std::move(imageFields), console.get(), events.get(),
-                          trace.get()};
+    const SlotRun run{*image,
+                      options.line,
+                      events || record ? ImageFields(options.file, *image) : Json::object(),
+                      HostName(),
+                      record.get(),
+                      options.wait,
+                      options.repeat,
+                      options.waitTimeoutSeconds};
+    const Outputs outputs{options, run.imageFields, console.get(), events.get(), trace.get()};
 
     Tally tally(options.ports.size());
     std::vector<std::unique_ptr<PortReports>> reports;

@@ -11,19 +11,17 @@ namespace {
 // Takes an item's text, in any letter case, for its code.
 template <typename Code, std::size_t N>
 CLI::Validator OneOf(const std::array<SettingItem<Code>, N>& items) {
-    std::array<const char*, N> names{};
     std::string all;
-    for (std::size_t i = 0; i < N; ++i) {
-        names[i] = items[i].text;
-        all += all.empty() ? names[i] : std::string("|") + names[i];
+    for (const auto& item : items) {
+        all += all.empty() ? item.text : std::string("|") + item.text;
     }
     return CLI::Validator(
         [=](std::string& text) -> std::string {
-            const auto index = IndexIgnoringCase(names.data(), names.size(), text);
-            if (!index) {
+            const auto code = ItemCode(items, text);
+            if (!code) {
                 return "'" + text + "' is not one of " + all;
             }
-            text = std::to_string(static_cast<unsigned>(items[*index].code));
+            text = std::to_string(static_cast<unsigned>(*code));
             return {};
         },
         all);

@@ -1,12 +1,28 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "cli/number.h"
+#include "download/texts.h"
 #include "link/serial_port.h"
 
 namespace quorvale::cli {
+
+// The code of the item whose text is `text`, ignoring letter case; nothing when none is.
+template <typename Code, std::size_t N>
+std::optional<Code> ItemCode(const std::array<SettingItem<Code>, N>& items, std::string_view text) {
+    for (const auto& item : items) {
+        if (EqualIgnoringCase(item.text, text)) {
+            return item.code;
+        }
+    }
+    return std::nullopt;
+}
 
 // Takes decimal or 0x hexadecimal from `min` to `max` and hands the option its decimal form.
 CLI::Validator Number(std::uint32_t min, std::uint32_t max);

@@ -26,15 +26,8 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
     return value;
 }
 
-std::optional<std::uint8_t> IndexIgnoringCase(const char* const* names, std::size_t count,
-                                              std::string_view text) {
-    const std::string wanted(text);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (::strcasecmp(names[i], wanted.c_str()) == 0) {
-            return static_cast<std::uint8_t>(i);
-        }
-    }
-    return std::nullopt;
+bool EqualIgnoringCase(const char* name, std::string_view text) {
+    return ::strcasecmp(name, std::string(text).c_str()) == 0;
 }
 
 }  // namespace quorvale::cli

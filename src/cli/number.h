@@ -10,8 +10,7 @@ namespace quorvale::cli {
 // spaces, at most `max`. Anything else answers nothing.
 std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t max = UINT32_MAX);
 
-// The index of `text` in the list of names, ignoring letter case; nothing when absent.
-std::optional<std::uint8_t> IndexIgnoringCase(const char* const* names, std::size_t count,
-                                              std::string_view text);
+// Whether `name` is `text`, ignoring letter case.
+bool EqualIgnoringCase(const char* name, std::string_view text);
 
 }  // namespace quorvale::cli

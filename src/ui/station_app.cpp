@@ -20,16 +20,6 @@ constexpr char kParity[] = "parity";
 constexpr char kStopBits[] = "stop-bits";
 constexpr char kRecord[] = "record";
 
-template <typename Code, std::size_t N>
-std::optional<Code> CodeOf(const std::array<SettingItem<Code>, N>& items, const QString& text) {
-    for (const auto& item : items) {
-        if (text.compare(item.text, Qt::CaseInsensitive) == 0) {
-            return item.code;
-        }
-    }
-    return std::nullopt;
-}
-
 StationEnd Refuse(const std::string& error) {
     std::fprintf(stderr, "quorvale-station: %s\n", error.c_str());
     return {2, error};
@@ -67,20 +57,20 @@ void Recall(const CLI::App& app, QSettings& settings, StationOptions& options) {
         }
     }
     if (!app.count("--data-bits")) {
-        if (const auto bits =
-                CodeOf(SettingLists::DataBits, settings.value(kDataBits).toString())) {
+        if (const auto bits = cli::ItemCode(SettingLists::DataBits,
+                                            settings.value(kDataBits).toString().toStdString())) {
             options.line.dataBits = *bits;
         }
     }
     if (!app.count("--parity")) {
-        if (const auto parity =
-                CodeOf(SettingLists::Parities, settings.value(kParity).toString())) {
+        if (const auto parity = cli::ItemCode(SettingLists::Parities,
+                                              settings.value(kParity).toString().toStdString())) {
             options.line.parity = *parity;
         }
     }
     if (!app.count("--stop-bits")) {
-        if (const auto stop =
-                CodeOf(SettingLists::StopBitsChoices, settings.value(kStopBits).toString())) {
+        if (const auto stop = cli::ItemCode(SettingLists::StopBitsChoices,
+                                            settings.value(kStopBits).toString().toStdString())) {
             options.line.stopBits = *stop;
         }
     }

@@ -52,24 +52,9 @@ StationWindow::StationWindow(StationOptions options) : m_options(std::move(optio
     if (!m_refusal.isEmpty()) {
         std::fprintf(stderr, "quorvale-station: %s\n", qPrintable(m_refusal));
     }
-    for (const std::string& slot : m_options.slotPaths) {
-        if (const auto note = KernelNameNote(slot)) {
-            std::fprintf(stderr, "%s\n", note->c_str());
-        }
-    }
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeHeader());
-    // A line PC's screen holds a few rows of tiles; more slots scroll.
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidget(MakeTiles());
-    const int columns = Columns(m_tiles.size());
-    const int rows = (static_cast<int>(m_tiles.size()) + columns - 1) / columns;
-    scroll->setMinimumSize(
-        std::min(columns * kTileRoom.width() + kScrollBarRoom, ScreenRoom().width()),
-        std::min(rows * kTileRoom.height(), ScreenRoom().height()));
-    layout->addWidget(scroll, 1);
+    layout->addWidget(MakeTiles(), 1);
     layout->addWidget(MakeFooter());
 }
 
@@ -126,6 +111,8 @@ QWidget* StationWindow::MakeHeader() {
     return header;
 }
 
+// The tiles in a scroll area with room for them all where the screen has it: a line PC's
+// screen holds a few rows, and more slots scroll.
 QWidget* StationWindow::MakeTiles() {
     auto* tiles = new QWidget;
     auto* grid = new QGridLayout(tiles);
@@ -135,13 +122,24 @@ QWidget* StationWindow::MakeTiles() {
     for (std::size_t i = 0; i < m_options.slotPaths.size(); ++i) {
         const std::string& slot = m_options.slotPaths[i];
         const auto note = KernelNameNote(slot);
+        if (note) {
+            std::fprintf(stderr, "%s\n", note->c_str());
+        }
         auto* tile = new SlotTile(QString::fromStdString(slot),
                                   note ? QString::fromStdString(*note) : QString());
         connect(tile, &SlotTile::CountsChanged, this, &StationWindow::UpdateTotals);
         grid->addWidget(tile, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
         m_tiles.push_back(tile);
     }
-    return tiles;
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(tiles);
+    const int rows = (static_cast<int>(m_tiles.size()) + columns - 1) / columns;
+    scroll->setMinimumSize(
+        std::min(columns * kTileRoom.width() + kScrollBarRoom, ScreenRoom().width()),
+        std::min(rows * kTileRoom.height(), ScreenRoom().height()));
+    return scroll;
 }
 
 QWidget* StationWindow::MakeFooter() {
