@@ -23,8 +23,15 @@ inline constexpr char FailedToFinishDownload[] = "Failed to finish download on p
 inline constexpr char DownloadCancelled[] = "Download cancelled";
 }  // namespace DownloadMessages
 
+// The line under a failure text that says why, where the download knows it itself.
+namespace ReasonTexts {
+inline constexpr char RateRefused[] = "The port cannot run at %u baud";
+inline constexpr char NearestRate[] = " (nearest %u)";
+inline constexpr char PortWentAway[] = "The port went away";
+}  // namespace ReasonTexts
+
 // How events and records name the ways a download ends, by FailureKind.
-inline constexpr std::array<const char*, 9> FailureKindNames = {
+inline constexpr std::array<const char*, 10> FailureKindNames = {
     nullptr,  // completed
     "open_application_port",
     "open_bootloader_port",
@@ -33,6 +40,7 @@ inline constexpr std::array<const char*, 9> FailureKindNames = {
     "version_refused",
     "block_refused",
     "finish_failed",
+    "port_lost",
     "cancelled",
 };
 

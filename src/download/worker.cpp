@@ -6,8 +6,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "download/texts.h"
+#include "files/system_error.h"
 #include "link/bootloader.h"
 #include "link/serial_port.h"
 
@@ -38,6 +40,19 @@ bool IsErased(const std::uint8_t* block, std::uint32_t size) {
     return std::all_of(block, block + size, [](std::uint8_t b) { return b == 0xFF; });
 }
 
+std::string RateReason(const RateRefusal& refusal) {
+    std::string reason = FormatText(ReasonTexts::RateRefused, refusal.asked);
+    if (refusal.nearest) {
+        reason += FormatText(ReasonTexts::NearestRate, *refusal.nearest);
+    }
+    return reason;
+}
+
+std::string LossReason(const std::string& systemWords) {
+    const std::string reason = ReasonTexts::PortWentAway;
+    return systemWords.empty() ? reason : reason + ": " + systemWords;
+}
+
 class DownloadRun {
 public:
     DownloadRun(WorkerThread::Progress& progress, std::stop_token stop, LineObserver* observer)
@@ -60,8 +75,13 @@ private:
     LineSettings ReadApplicationSettings() const;
     bool Pause(std::chrono::milliseconds duration);
     bool Stopped() const { return m_stop.stop_requested(); }
-    // Reports the failure unless a stop was requested, then lets go of the port.
-    bool Fail(FailureKind kind, const std::string& text, int systemError = 0);
+    // Reports the failure unless a stop was requested, then lets go of the port. A port that
+    // has gone makes any failure a lost port, with the step's text.
+    bool Fail(FailureKind kind, const std::string& text, int systemError = 0,
+              std::string reason = {});
+    // The port would not open: for want of the rate, because it went away since it last
+    // opened, or for the system's reason.
+    bool FailToOpen(FailureKind kind, const std::string& text);
     // The failure reported, else the completion, else (stopped) the cancellation.
     DownloadResult Result() const;
 
@@ -78,6 +98,9 @@ private:
     const std::stop_token m_stop;
     LineObserver* const m_observer;
     PortHandle m_port;
+    // The port has opened at least once in this run, so that failing to open now may mean
+    // it went away.
+    bool m_portOpened = false;
     DownloadResult m_failure;
     bool m_completed = false;
 };
@@ -111,7 +134,7 @@ DownloadResult DownloadRun::Result() const {
     if (!m_failure.Completed() || m_completed) {
         return m_failure;
     }
-    return {FailureKind::Cancelled, 0, DownloadMessages::DownloadCancelled};
+    return {FailureKind::Cancelled, 0, DownloadMessages::DownloadCancelled, {}};
 }
 
 bool DownloadRun::ReachBootloader(std::uint8_t& code) {
@@ -126,6 +149,10 @@ bool DownloadRun::ReachBootloader(std::uint8_t& code) {
         if (QueryHardwareCode(m_port, code)) {
             return true;
         }
+        if (m_port.Lost()) {
+            return Fail(FailureKind::NoHardwareCode,
+                        FormatText(DownloadMessages::FailedToGetHardwareCode, m_portName.c_str()));
+        }
         ClosePort(m_port);
     }
     return false;
@@ -134,10 +161,11 @@ bool DownloadRun::ReachBootloader(std::uint8_t& code) {
 bool DownloadRun::HandOverToBootloader() {
     m_port = OpenPort(m_portName, ReadApplicationSettings(), m_stop, m_observer);
     if (!m_port.IsValid()) {
-        return Fail(FailureKind::OpenApplicationPort,
-                    FormatText(DownloadMessages::FailedToOpenApplicationPort, m_portName.c_str()),
-                    m_port.OpenError());
+        return FailToOpen(
+            FailureKind::OpenApplicationPort,
+            FormatText(DownloadMessages::FailedToOpenApplicationPort, m_portName.c_str()));
     }
+    m_portOpened = true;
     WritePort(m_port, EntryRequest.data(), EntryRequest.size());
     FlushPort(m_port);
     ClosePort(m_port);
@@ -148,9 +176,8 @@ bool DownloadRun::OpenBootloaderLink() {
     const LineSettings bootloader{m_image.GetBaudRate(), 8, Parity::None, StopBits::Two};
     m_port = OpenPort(m_portName, bootloader, m_stop, m_observer);
     if (!m_port.IsValid()) {
-        return Fail(FailureKind::OpenBootloaderPort,
-                    FormatText(DownloadMessages::FailedToOpenPort, m_portName.c_str()),
-                    m_port.OpenError());
+        return FailToOpen(FailureKind::OpenBootloaderPort,
+                          FormatText(DownloadMessages::FailedToOpenPort, m_portName.c_str()));
     }
     for (int i = 0; i < WakeSequenceLength; ++i) {
         WritePort(m_port, &WakeByte, 1);
@@ -186,6 +213,11 @@ bool DownloadRun::Finish() {
                     FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
     }
     FlushPort(m_port);
+    // A port that went while the frame was leaving may have taken it with it.
+    if (m_port.Lost()) {
+        return Fail(FailureKind::FinishFailed,
+                    FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
+    }
     const std::uint32_t length = m_image.GetLength();
     Tell([&](auto& p) { p.ReportProgress(length, length); });
     if (!Stopped()) {
@@ -209,13 +241,30 @@ bool DownloadRun::Pause(std::chrono::milliseconds duration) {
     return PauseUnlessStopped(m_stop, duration);
 }
 
-bool DownloadRun::Fail(FailureKind kind, const std::string& text, int systemError) {
+bool DownloadRun::Fail(FailureKind kind, const std::string& text, int systemError,
+                       std::string reason) {
     if (!Stopped()) {
-        m_failure = {kind, systemError, text};
+        if (const auto& loss = m_port.Lost()) {
+            kind = FailureKind::PortLost;
+            systemError = loss->error;
+            reason = LossReason(loss->words);
+        }
+        m_failure = {kind, systemError, text, std::move(reason)};
         m_progress.ReportError(text.c_str());
     }
     ClosePort(m_port);
     return false;
+}
+
+bool DownloadRun::FailToOpen(FailureKind kind, const std::string& text) {
+    if (const auto& refusal = m_port.RateRefused()) {
+        return Fail(kind, text, 0, RateReason(*refusal));
+    }
+    const int error = m_port.OpenError();
+    if (m_portOpened && OpenErrorMeansGone(error)) {
+        return Fail(FailureKind::PortLost, text, error, LossReason(SystemErrorText(error)));
+    }
+    return Fail(kind, text, error);
 }
 
 }  // namespace
@@ -229,6 +278,8 @@ bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds duration
 }
 
 static_assert(FailureKindNames.size() == std::size_t(FailureKind::Cancelled) + 1);
+static_assert(FailureKindNames[std::size_t(FailureKind::PortLost)] ==
+              std::string_view("port_lost"));
 
 DownloadResult PerformDownload(WorkerThread::Progress& progress, std::stop_token stop,
                                LineObserver* observer) {

@@ -32,16 +32,22 @@ enum class FailureKind : std::uint8_t {
     VersionRefused,
     BlockRefused,
     FinishFailed,
+    // The port itself went away (adapter pulled, line hung up), whatever the step: a bad
+    // contact rather than a controller that refused.
+    PortLost,
     Cancelled,
 };
 
 struct DownloadResult {
     FailureKind kind = FailureKind::None;
     // The system's error number behind the failure where it gave one (a port that would not
-    // open), else 0.
+    // open, or that went away), else 0.
     int systemError = 0;
     // The failure text as reported, or the cancellation's text; empty when completed.
     std::string message;
+    // Why, in words, where the download knows it itself (a rate the port cannot make, a port
+    // that went away); else empty, and a caller may explain `systemError`.
+    std::string reason;
 
     bool Completed() const { return kind == FailureKind::None; }
 };

@@ -18,7 +18,7 @@ void AppendChecksum(ByteBuffer& frame) {
 // the transaction's own wait. A stop request ends the tries at once.
 template <typename ReplyCheck>
 bool RunCommand(PortHandle& port, const ByteBuffer& request, ReplyCheck accepts) {
-    for (int tries = CommandTries; tries > 0 && !StopRequested(port); --tries) {
+    for (int tries = CommandTries; tries > 0 && !WaitingIsOver(port); --tries) {
         ByteBuffer reply;
         if (TransactFrame(port, request, reply) && accepts(reply)) {
             return true;

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace quorvale {
 
@@ -18,6 +19,15 @@ bool SetCustomBaudRate(int fd, std::uint32_t baudRate) {
     t.c_ospeed = baudRate;
     t.c_ispeed = baudRate;
     return ::ioctl(fd, TCSETS2, &t) == 0;
+}
+
+// The kernel keeps the rate in c_ospeed for standard and custom rates alike.
+std::optional<std::uint32_t> ReportedBaudRate(int fd) {
+    struct termios2 t {};
+    if (::ioctl(fd, TCGETS2, &t) != 0) {
+        return std::nullopt;
+    }
+    return t.c_ospeed;
 }
 
 }  // namespace quorvale

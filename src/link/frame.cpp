@@ -25,7 +25,7 @@ bool TransactFrame(PortHandle& port, const ByteBuffer& request, ByteBuffer& repl
     reply.Clear();
     FrameReceiver receiver;
     auto deadline = Clock::now() + ReplyInactivityLimit;
-    while (Clock::now() < deadline && !StopRequested(port)) {
+    while (Clock::now() < deadline && !WaitingIsOver(port)) {
         std::uint8_t byte = 0;
         if (!ReadPortByte(port, byte)) {
             WaitForInput(port,

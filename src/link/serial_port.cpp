@@ -2,7 +2,10 @@
 #include "link/serial_port.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
+
+#include "files/system_error.h"
 
 namespace quorvale {
 
@@ -26,6 +29,8 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         m_exclusive = std::exchange(other.m_exclusive, false);
         m_outputUnflushed = std::exchange(other.m_outputUnflushed, false);
         m_openError = other.m_openError;
+        m_rateRefused = std::move(other.m_rateRefused);
+        m_lost = std::move(other.m_lost);
         m_lowLatencySet = std::exchange(other.m_lowLatencySet, false);
         m_baudRate = other.m_baudRate;
         m_stop = std::move(other.m_stop);
@@ -47,6 +52,18 @@ void PortHandle::Opened(const LineSettings& settings, std::stop_token stop,
     m_observer = observer;
     if (m_observer) {
         m_observer->SettingsApplied(settings);
+    }
+}
+
+void PortHandle::RefuseRate(const RateRefusal& refusal) {
+    // Nothing has been written, so closing throws nothing away.
+    Release();
+    m_rateRefused = refusal;
+}
+
+void PortHandle::MarkLost(long error) {
+    if (!m_lost) {
+        m_lost = PortLoss{static_cast<int>(error), error != 0 ? SystemErrorText(error) : ""};
     }
 }
 
@@ -91,6 +108,53 @@ int ProbePortOpen(const std::string& name) {
 
 bool StopRequested(const PortHandle& port) {
     return port.m_stop.stop_requested();
+}
+
+bool WaitingIsOver(const PortHandle& port) {
+    return StopRequested(port) || port.m_lost.has_value();
+}
+
+namespace {
+
+// The rate a clock divided by a whole number comes nearest to `rate`, as a UART's divisor
+// latch (or an FTDI chip's eighths of its 3 MHz clock) makes it.
+std::uint32_t DividedRate(std::uint32_t baseClock, std::uint32_t rate) {
+    const std::uint64_t divisor = std::max<std::uint64_t>(
+        1, (std::uint64_t{baseClock} + rate / 2) / std::max<std::uint32_t>(rate, 1));
+    return static_cast<std::uint32_t>(baseClock / divisor);
+}
+
+bool CloseEnough(std::uint32_t asked, std::uint32_t onLine) {
+    const std::uint64_t apart = asked > onLine ? asked - onLine : onLine - asked;
+    return apart * 1000 <= std::uint64_t{asked} * RateTolerancePerMille;
+}
+
+}  // namespace
+
+std::optional<RateRefusal> CheckRate(std::uint32_t asked, bool taken,
+                                     std::optional<std::uint32_t> reported,
+                                     std::uint32_t baseClock) {
+    // What the driver says it runs at, and then what its divisor really makes of that. Rate 0
+    // would hang the line up instead of setting a rate.
+    std::uint32_t onLine = reported.value_or(asked);
+    if (baseClock != 0 && onLine != 0) {
+        onLine = DividedRate(baseClock, onLine);
+    }
+    if (taken && asked != 0 && CloseEnough(asked, onLine)) {
+        return std::nullopt;
+    }
+    RateRefusal refusal{asked, std::nullopt};
+    if (baseClock != 0 && asked != 0) {
+        refusal.nearest = DividedRate(baseClock, asked);
+    } else if (taken && asked != 0 && onLine != 0 && onLine != asked) {
+        // A driver with no clock to report that put another rate in place chose it itself.
+        refusal.nearest = onLine;
+    }
+    return refusal;
+}
+
+bool OpenErrorMeansGone(int openError) {
+    return openError == ENOENT || openError == ENODEV || openError == ENXIO || openError == EIO;
 }
 
 }  // namespace quorvale

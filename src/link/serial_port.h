@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
@@ -39,9 +40,47 @@ protected:
     ~LineObserver() = default;
 };
 
+// A rate the port can't put on the line: the driver refused it, kept another, or its clock's
+// divisor makes another. `nearest` is the rate the port makes closest to it, where the driver
+// says enough to know it.
+struct RateRefusal {
+    std::uint32_t asked = 0;
+    std::optional<std::uint32_t> nearest;
+
+    friend bool operator==(const RateRefusal&, const RateRefusal&) = default;
+};
+
+// The furthest a rate on the line may be from the one asked for, in parts per thousand. A
+// UART samples each bit in its middle, so a character survives a few per cent between the
+// two ends; this leaves the controller's own clock the rest.
+constexpr std::uint32_t RateTolerancePerMille = 20;
+
+// What the driver made of a rate it was given: whether it took the request, the rate it then
+// reports (absent when it won't say) and its base clock, the rate at divisor 1 (0 where it has
+// none, as a pseudo-terminal). Answers the refusal when the line does not run at `asked`.
+std::optional<RateRefusal> CheckRate(std::uint32_t asked, bool taken,
+                                     std::optional<std::uint32_t> reported,
+                                     std::uint32_t baseClock);
+
+// The port went away while it was open (adapter pulled, line hung up): the system's error
+// number and its words, where it gave them; a hang-up comes with neither.
+struct PortLoss {
+    int error = 0;
+    std::string words;
+};
+
+// Whether an error of a read, a write or a wait on an open port means the device itself is
+// gone, rather than one call failing. The system's own codes: errno values on POSIX, Win32
+// codes on Windows.
+bool MeansPortGone(long error);
+
+// Whether OpenPort's error number, for a port that opened before, says the device is gone:
+// its node removed or its driver detached.
+bool OpenErrorMeansGone(int openError);
+
 // One open serial port, owned by whoever opened it and closed when it goes. A default
-// constructed handle is the invalid handle; an invalid handle from OpenPort keeps the
-// system's error number of the failure for callers that want to explain it.
+// constructed handle is the invalid handle; an invalid handle from OpenPort keeps why: the
+// system's error number of the failure, or the rate the port could not make.
 class PortHandle {
 public:
     PortHandle();
@@ -53,6 +92,10 @@ public:
 
     bool IsValid() const { return m_fd != -1; }
     int OpenError() const { return m_openError; }
+    const std::optional<RateRefusal>& RateRefused() const { return m_rateRefused; }
+    // Set once a read, a write or a wait found the device gone; every later wait on the port
+    // then ends at once.
+    const std::optional<PortLoss>& Lost() const { return m_lost; }
 
 private:
     friend PortHandle OpenPort(const std::string&, const LineSettings&, std::stop_token,
@@ -65,6 +108,7 @@ private:
     friend void ClosePort(PortHandle&);
     friend void WaitForInput(PortHandle&, std::chrono::milliseconds);
     friend bool StopRequested(const PortHandle&);
+    friend bool WaitingIsOver(const PortHandle&);
     friend int ProbePortOpen(const std::string&);
     friend int NativeDescriptor(const PortHandle&);
 
@@ -82,6 +126,12 @@ private:
     // Where the backend's open ends: keeps the stop and the observer, and shows the observer
     // the line settings.
     void Opened(const LineSettings& settings, std::stop_token stop, LineObserver* observer);
+    // Closes a port whose rate is not on the line, before anything is sent.
+    void RefuseRate(const RateRefusal& refusal);
+    // Notes the loss, with the system's words for `error` (0: a hang-up, which has none).
+    void MarkLost(long error);
+    // Notes a failed call's error: the loss, when it means the device is gone.
+    void NoteFailure(long error);
 
     // The file descriptor, or on Windows the handle; -1 for neither.
     std::intptr_t m_fd = -1;
@@ -91,6 +141,8 @@ private:
     // Written to since the last flush that saw the output queue empty.
     bool m_outputUnflushed = false;
     int m_openError = 0;
+    std::optional<RateRefusal> m_rateRefused;
+    std::optional<PortLoss> m_lost;
     // Low latency was turned on by this handle, and is turned off again at close.
     bool m_lowLatencySet = false;
     std::uint32_t m_baudRate = 0;
@@ -107,7 +159,8 @@ private:
 
 // Opens the named device read/write and exclusively, applies the line settings (binary mode,
 // no flow control on output, DTR and RTS inactive) and answers the handle, or the invalid
-// handle when the device can't be opened or is not a terminal. Once `stop` is requested, every
+// handle when the device can't be opened, is not a terminal, or can't run at the rate (then
+// nothing has been sent). Once `stop` is requested, every
 // wait on the handle ends within a few milliseconds. `observer`, when given, must outlive the
 // handle.
 PortHandle OpenPort(const std::string& name, const LineSettings& settings,
@@ -128,6 +181,8 @@ void ClosePort(PortHandle& port);
 // with no latency and no wake-ups while the line is quiet.
 void WaitForInput(PortHandle& port, std::chrono::milliseconds limit);
 bool StopRequested(const PortHandle& port);
+// A stop was requested or the port is gone: either way, waiting on it is over.
+bool WaitingIsOver(const PortHandle& port);
 
 // The port's file descriptor, for a caller that does its own waiting and reading (a
 // benchmark's reference client); -1 for the invalid handle.

@@ -25,7 +25,10 @@ using std::chrono::milliseconds;
 // the line again.
 constexpr int kShortWaitMs = 2;
 
-void ApplyLineSettings(int fd, const LineSettings& settings) {
+// Answers whether the driver took the rate. Other settings it refuses are not reported: a
+// controller that can't understand the line stays silent, and that shows up as a missing
+// reply. The rate is another matter, since the driver may keep another one without a word.
+bool ApplyLineSettings(int fd, const LineSettings& settings) {
     termios current{};
     if (::tcgetattr(fd, &current) != 0) {
         // Nothing to start from: a plain raw line is the closest thing to "the driver's values".
@@ -33,13 +36,12 @@ void ApplyLineSettings(int fd, const LineSettings& settings) {
         ::cfmakeraw(&current);
     }
     const termios wanted = MakeLineTermios(current, settings);
-    // Failures are not reported: a controller that can't understand the line stays silent,
-    // and that shows up as a missing reply.
-    ::tcsetattr(fd, TCSANOW, &wanted);
+    bool taken = ::tcsetattr(fd, TCSANOW, &wanted) == 0;
     // Rate 0 would hang the line up; the driver's rate stays instead.
     if (settings.baudRate != 0 && !StandardSpeed(settings.baudRate)) {
-        SetCustomBaudRate(fd, settings.baudRate);
+        taken = SetCustomBaudRate(fd, settings.baudRate) && taken;
     }
+    return taken;
 }
 
 void SetModemLinesInactive(int fd) {
@@ -89,21 +91,30 @@ bool LineIsDead(short revents) {
     return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-// Waits for `events` on `fd` or for the stop signal, at most `timeoutMs`. A dead line is
-// waited out on the stop signal alone, so that the caller's wait can't become a busy loop.
-void WaitFor(int fd, int stopFd, short events, int timeoutMs) {
+// Waits for `events` on `fd` or for the stop signal, at most `timeoutMs`; answers whether
+// the line turned out dead, which ends the wait at once.
+bool WaitFor(int fd, int stopFd, short events, int timeoutMs) {
     pollfd entries[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
     const nfds_t count = stopFd >= 0 ? 2 : 1;
-    if (::poll(entries, count, timeoutMs) > 0 && LineIsDead(entries[0].revents) &&
-        !(entries[1].revents & POLLIN)) {
-        ::poll(&entries[1], count - 1, timeoutMs);
-    }
+    return ::poll(entries, count, timeoutMs) > 0 && LineIsDead(entries[0].revents);
 }
 
 }  // namespace
 
 void StopSignalDeleter::operator()(StopSignal* signal) const {
     delete signal;
+}
+
+bool MeansPortGone(long error) {
+    // EIO: a hung-up line or a pseudo-terminal whose other side closed; ENODEV and ENXIO: a
+    // driver that let go of its device.
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
+
+void PortHandle::NoteFailure(long error) {
+    if (MeansPortGone(error)) {
+        MarkLost(error);
+    }
 }
 
 int PortHandle::StopFd() const {
@@ -163,7 +174,13 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
     PortHandle port;
     port.m_openError = port.Acquire(name);
     if (port.IsValid()) {
-        ApplyLineSettings(port.m_fd, settings);
+        const int fd = static_cast<int>(port.m_fd);
+        const bool taken = ApplyLineSettings(fd, settings);
+        if (const auto refusal =
+                CheckRate(settings.baudRate, taken, ReportedBaudRate(fd), BaseClock(fd))) {
+            port.RefuseRate(*refusal);
+            return port;
+        }
         SetModemLinesInactive(port.m_fd);
         port.m_lowLatencySet = EnableLowLatency(port.m_fd);
         if (stop.stop_possible()) {
@@ -185,8 +202,14 @@ bool WriteToDriver(PortHandle& port, const std::uint8_t* bytes, std::uint32_t co
         if (written > 0) {
             done += static_cast<std::uint32_t>(written);
         } else if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
-            WaitFor(port.m_fd, port.StopFd(), POLLOUT, kShortWaitMs);
+            if (WaitFor(port.m_fd, port.StopFd(), POLLOUT, kShortWaitMs)) {
+                port.MarkLost(0);
+                return false;
+            }
         } else {
+            if (written < 0) {
+                port.NoteFailure(errno);
+            }
             return false;
         }
     }
@@ -194,7 +217,12 @@ bool WriteToDriver(PortHandle& port, const std::uint8_t* bytes, std::uint32_t co
 }
 
 std::size_t PortHandle::ReadAvailable() {
+    // With VMIN and VTIME at 0 an empty line reads 0 bytes, and so does a hung-up one: only
+    // the wait can tell them apart.
     const ssize_t got = ::read(static_cast<int>(m_fd), m_received, ReceiveChunk);
+    if (got < 0) {
+        NoteFailure(errno);
+    }
     return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
@@ -202,22 +230,29 @@ void FlushPort(PortHandle& port) {
     // tcdrain could block for seconds at a low rate without seeing a stop request, so the
     // output queue is watched in short waits instead. The bound covers a line that never
     // drains (a stuck adapter): the queued bytes' time on the wire and a second to spare.
-    int queued = 0;
-    if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0) {
-        return;
+    const auto queuedOutput = [&port] {
+        int queued = 0;
+        if (::ioctl(port.m_fd, TIOCOUTQ, &queued) == 0) {
+            return queued;
+        }
+        port.NoteFailure(errno);
+        return -1;
+    };
+    int queued = queuedOutput();
+    if (queued == 0) {
+        port.m_outputUnflushed = false;
     }
     if (queued <= 0) {
-        port.m_outputUnflushed = false;
         return;
     }
     const auto bitsPerSecond = std::max<std::uint32_t>(port.m_baudRate, 50);
     const auto deadline = Clock::now() + milliseconds(1000 + 12000LL * queued / bitsPerSecond);
     while (!StopRequested(port) && Clock::now() < deadline) {
-        if (::ioctl(port.m_fd, TIOCOUTQ, &queued) != 0) {
-            return;
+        queued = queuedOutput();
+        if (queued == 0) {
+            port.m_outputUnflushed = false;
         }
         if (queued <= 0) {
-            port.m_outputUnflushed = false;
             return;
         }
         pollfd stopOnly{port.StopFd(), POLLIN, 0};
@@ -226,10 +261,12 @@ void FlushPort(PortHandle& port) {
 }
 
 void WaitForInput(PortHandle& port, milliseconds limit) {
-    if (port.m_receivedPos != port.m_receivedEnd || StopRequested(port)) {
+    if (port.m_receivedPos != port.m_receivedEnd || WaitingIsOver(port)) {
         return;
     }
-    WaitFor(port.m_fd, port.StopFd(), POLLIN, MillisecondsAtLeastOne(limit));
+    if (WaitFor(port.m_fd, port.StopFd(), POLLIN, MillisecondsAtLeastOne(limit))) {
+        port.MarkLost(0);
+    }
 }
 
 int NativeDescriptor(const PortHandle& port) {

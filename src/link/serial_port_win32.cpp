@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <thread>
 #include <utility>
 
+#include "files/system_error.h"
 #include "link/serial_port.h"
 
 namespace quorvale {
@@ -63,8 +65,10 @@ DWORD WriteMillisecondsPerByte(std::uint32_t baudRate) {
     return static_cast<DWORD>((2 * 12000 + rate - 1) / rate);
 }
 
-// Changes only what the line settings name, leaving the driver's other values as read.
-void ApplyLineSettings(HANDLE port, const LineSettings& settings) {
+// Changes only what the line settings name, leaving the driver's other values as read, and
+// answers whether the driver took them. Other failures are not reported: a controller that
+// can't understand the line stays silent, and that shows up as a missing reply.
+bool ApplyLineSettings(HANDLE port, const LineSettings& settings) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     GetCommState(port, &dcb);
@@ -79,16 +83,47 @@ void ApplyLineSettings(HANDLE port, const LineSettings& settings) {
     dcb.fOutX = FALSE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
-    SetCommState(port, &dcb);
+    const bool taken = SetCommState(port, &dcb) != FALSE;
     // A write may take its bytes' time on the wire twice over and a second more: a device
     // that no longer takes data then fails the write instead of holding it, and the worker
     // with it, for ever.
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, WriteMillisecondsPerByte(settings.baudRate),
                           kWriteGraceMs};
     SetCommTimeouts(port, &timeouts);
+    return taken;
+}
+
+// The rate the driver holds now; a driver may keep another than the one it was given.
+std::optional<std::uint32_t> ReportedBaudRate(HANDLE port) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(dcb.BaudRate);
+}
+
+// Whether the driver still answers for its device; after a removal it no longer does.
+bool DeviceAnswers(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(port, &errors, &status) != FALSE;
 }
 
 }  // namespace
+
+bool MeansPortGone(long error) {
+    return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_BAD_COMMAND;
+}
+
+void PortHandle::NoteFailure(long error) {
+    // An aborted call means the device is gone only when the driver no longer answers: a
+    // purge aborts calls too.
+    if (MeansPortGone(error) ||
+        (error == ERROR_OPERATION_ABORTED && !DeviceAnswers(AsHandle(m_fd)))) {
+        MarkLost(error);
+    }
+}
 
 PortHandle::PortHandle() = default;
 
@@ -131,7 +166,13 @@ PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::
     PortHandle port;
     port.m_openError = port.Acquire(name);
     if (port.IsValid()) {
-        ApplyLineSettings(AsHandle(port.m_fd), settings);
+        const HANDLE handle = AsHandle(port.m_fd);
+        const bool taken = ApplyLineSettings(handle, settings);
+        // Windows drivers report no base clock; what they hold is what they run at.
+        if (const auto refusal = CheckRate(settings.baudRate, taken, ReportedBaudRate(handle), 0)) {
+            port.RefuseRate(*refusal);
+            return port;
+        }
         port.Opened(settings, std::move(stop), observer);
     }
     return port;
@@ -146,27 +187,34 @@ bool WriteToDriver(PortHandle& port, const std::uint8_t* bytes, std::uint32_t co
     DWORD written = 0;
     // A write that timed out reports success with fewer bytes taken.
     const bool ok = WriteFile(AsHandle(port.m_fd), bytes, count, &written, nullptr) != FALSE;
+    if (!ok) {
+        port.NoteFailure(static_cast<long>(GetLastError()));
+    }
     taken = written;
     return ok && written == count;
 }
 
 std::size_t PortHandle::ReadAvailable() {
     DWORD got = 0;
-    // With ReadIntervalTimeout = MAXDWORD the read answers at once; its own result is not
-    // looked at, only how many bytes came.
-    ReadFile(AsHandle(m_fd), m_received, ReceiveChunk, &got, nullptr);
+    // With ReadIntervalTimeout = MAXDWORD the read answers at once; its own result counts
+    // only for telling a device that is gone.
+    if (!ReadFile(AsHandle(m_fd), m_received, ReceiveChunk, &got, nullptr)) {
+        NoteFailure(static_cast<long>(GetLastError()));
+    }
     return got;
 }
 
 void FlushPort(PortHandle& port) {
     if (FlushFileBuffers(AsHandle(port.m_fd))) {
         port.m_outputUnflushed = false;
+    } else {
+        port.NoteFailure(static_cast<long>(GetLastError()));
     }
 }
 
 void WaitForInput(PortHandle& port, milliseconds limit) {
     // Reads never wait here, so the wait is a short sleep that keeps the stop request in view.
-    if (port.m_receivedPos == port.m_receivedEnd && !StopRequested(port)) {
+    if (port.m_receivedPos == port.m_receivedEnd && !WaitingIsOver(port)) {
         std::this_thread::sleep_for(std::min(limit, milliseconds(1)));
     }
 }

@@ -19,6 +19,11 @@ termios MakeLineTermios(termios current, const LineSettings& settings);
 
 // Applies a rate that termios has no constant for (56000, 128000, any 16-bit value).
 bool SetCustomBaudRate(int fd, std::uint32_t baudRate);
+// The rate the driver reports it runs at, if it says.
+std::optional<std::uint32_t> ReportedBaudRate(int fd);
+// The driver's base clock, the rate at divisor 1 (TIOCGSERIAL's baud_base); 0 where it has
+// none to report, as a pseudo-terminal.
+std::uint32_t BaseClock(int fd);
 
 // Asks the driver for low latency; true when this call turned it on, so that it is turned off
 // again at close. Drivers without the request (pseudo-terminals) refuse; many USB-serial

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "files/system_error.h"
 #include "ports/device_setup.h"
 
 namespace quorvale {
@@ -28,17 +29,7 @@ class SetupApiDeviceSetup final : public DeviceSetup {
 public:
     const char* PortNameMarker() const override { return "(COM"; }
     const char* ProbeNameFormat() const override { return "COM%d"; }
-    std::string ErrorText(std::uint32_t code) const override {
-        char text[512] = {};
-        const DWORD length =
-            FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, text, sizeof text, nullptr);
-        std::string message(text, length);
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-            message.pop_back();
-        }
-        return message.empty() ? "Windows error " + std::to_string(code) : message;
-    }
+    std::string ErrorText(std::uint32_t code) const override { return SystemErrorText(code); }
 
     Status ClassFromName(const std::string& className, std::uint32_t& classId,
                          std::uint32_t& matches) override {

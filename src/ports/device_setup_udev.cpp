@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "files/system_error.h"
 #include "ports/device_setup.h"
 #include "ports/natural_order.h"
 #include "ports/tty_device.h"
@@ -119,9 +120,7 @@ class UdevDeviceSetup final : public DeviceSetup {
 public:
     const char* PortNameMarker() const override { return "(/dev/"; }
     const char* ProbeNameFormat() const override { return "/dev/ttyS%d"; }
-    std::string ErrorText(std::uint32_t code) const override {
-        return std::strerror(static_cast<int>(code));
-    }
+    std::string ErrorText(std::uint32_t code) const override { return SystemErrorText(code); }
 
     Status ClassFromName(const std::string& className, std::uint32_t& classId,
                          std::uint32_t& matches) override {

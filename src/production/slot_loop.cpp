@@ -80,7 +80,9 @@ public:
             m_outcome.elapsedMs = Elapsed();
         }
         m_outcome.endTime = UtcTimestamp(std::chrono::system_clock::now());
-        if (m_outcome.result.systemError != 0) {
+        if (!m_outcome.result.reason.empty()) {
+            m_outcome.systemErrorText = m_outcome.result.reason;
+        } else if (m_outcome.result.systemError != 0) {
             m_outcome.systemErrorText = ExplainOpenFailure(m_port, m_outcome.result.systemError);
         }
         return m_outcome;

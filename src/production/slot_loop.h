@@ -54,12 +54,12 @@ struct SlotOutcome {
     std::uint32_t bytesDone = 0;
     // When it ended, as records give it.
     std::string endTime;
-    // Why a port would not open, in the system's words.
+    // Why a port would not open or went away, in the system's words.
     std::optional<std::string> systemErrorText;
 
     // The completion text, or the failure text.
     std::string Text() const;
-    // The failure text and, for a port that would not open, the system's reason under it.
+    // The failure text and, for a port that would not open or went away, the reason under it.
     std::string FailureText() const;
     // "outcome", "seconds" and "bytes_per_second".
     Json EndingFields() const;

@@ -289,19 +289,6 @@ TEST_F(CommandLineTest, PortsListsRunningSimulatorsOnly) {
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.path() + "/quorvale"));
 }
 
-TEST_F(CommandLineTest, ControllerPulledOutMidDownloadEndsWithTheBlockFailure) {
-    // Reply 6 answers the fifth block (0x1400), late; the simulator dies meanwhile.
-    SimulateProcess simulator({"--hardware", "7", "--delay-reply", "6", "--reply-delay", "900"});
-    test::Process download(
-        Quorvale({"download", Firmware(Sample(4096)), "--port", simulator.Port()}));
-    ASSERT_TRUE(download.WaitForOutput("Progress  20%", 5s));
-    simulator.Process().Signal(SIGKILL);
-
-    const ProcessResult result = download.Wait(10s);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Failed to send data block at address 5120\n");
-}
-
 TEST_F(CommandLineTest, GangDownloadFlashesEachPortOnItsOwn) {
     sim::ControllerConfig good;
     good.hardwareCode = 7;

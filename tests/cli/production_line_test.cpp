@@ -117,6 +117,29 @@ struct EventCase {
     std::vector<std::string> events;
 };
 
+TEST_F(CommandLineTest, ControllerPulledOutMidDownloadIsALostPortNotARefusedBlock) {
+    // Reply 6 answers the fifth block (0x1400), late; the simulator dies meanwhile, and its
+    // terminal with it, as a pulled adapter's does.
+    SimulateProcess simulator({"--hardware", "7", "--delay-reply", "6", "--reply-delay", "900"});
+    const std::string record = m_dir.File("record.jsonl");
+    test::Process download(Quorvale({"download", Firmware(Sample(4096)), "--port", simulator.Port(),
+                                     "--json", "--record", record}));
+    ASSERT_TRUE(download.WaitForOutput("\"done\":1024", 5s));
+    simulator.Process().Signal(SIGKILL);
+
+    const ProcessResult result = download.Wait(10s);
+    EXPECT_EQ(result.exitCode, 1);
+    const std::vector<std::string> err = Lines(result.err);
+    ASSERT_EQ(err.size(), 2u) << result.err;
+    EXPECT_EQ(err[0], "Failed to send data block at address 5120");
+    EXPECT_TRUE(err[1].starts_with("The port went away")) << err[1];
+    const json failure = JsonLines(result.out).end()[-2];
+    EXPECT_EQ(failure["kind"], "port_lost");
+    EXPECT_EQ(failure["message"], err[0]);
+    EXPECT_EQ(failure["system_error"], err[1]);
+    EXPECT_EQ(json::parse(ReadText(record))["failure_kind"], "port_lost");
+}
+
 TEST_F(CommandLineTest, JsonEventsOfEachWayADownloadEnds) {
     const std::vector<std::string> failedAtOnce{"start", "phase initiating", "failure", "end"};
     const EventCase cases[] = {

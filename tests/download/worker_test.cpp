@@ -10,6 +10,7 @@
 #include <numeric>
 #include <thread>
 
+#include "download/texts.h"
 #include "image/firmware_file.h"
 #include "link/frame.h"
 #include "sim/controller.h"
@@ -31,6 +32,11 @@ const LineSettings kApplication{9600, 8, Parity::None, StopBits::One};
 const Bytes kEntryRequest{0x5A, 0x5A, 0x5A, 0x04, 0x3C, 0xC3};
 const Bytes kFinishFrame{0x0E, 0x02, 0x66, 0x99, 0xF3};
 const Bytes kQuery{0x01, 0x00, 0x01};
+// What the controller has received once the worker waits for the hardware code: the entry
+// request, the twenty wake bytes and the query. Then the version request, and each block's.
+constexpr std::size_t kWireBytesToQuery = 6 + 20 + 3;
+constexpr std::size_t kVersionRequest = 4;
+constexpr std::size_t kBlockRequest = 5 + 256 + 1;
 
 // A Progress that records every report as text, in order, and lets a test act when the
 // worker reads the application settings.
@@ -431,6 +437,23 @@ TEST_F(DownloadTest, BootloaderPortTakenDuringTheHandOverPause) {
               (Events{"Initiating", "Error: Failed to open port '" + sim.PortPath() + "'"}));
 }
 
+TEST_F(DownloadTest, ARateThePortCannotMakeFailsItsOpenBeforeAByteGoesOut) {
+    // Rate 0 in the header, which no port runs at: set, it would hang the line up.
+    const Bytes file = EncodeFirmwareFile({0, 0, kVersion, kHardware}, Bytes(256, 0x11));
+    ASSERT_EQ(m_image.Load(m_dir.Write("rate0.qvx", file)), LoadOk);
+    sim::SimulatedController& sim = StartController();
+    RecordingProgress& progress = MakeProgress();
+
+    const DownloadResult result = PerformDownload(progress);
+
+    EXPECT_EQ(result.kind, FailureKind::OpenBootloaderPort);
+    EXPECT_EQ(result.message, "Failed to open port '" + sim.PortPath() + "'");
+    EXPECT_EQ(result.reason, "The port cannot run at 0 baud");
+    // The hand-over went out at the application's rate; nothing at the bootloader's.
+    EXPECT_EQ(sim.Received().size(), kEntryRequest.size());
+    ExpectPortReleased();
+}
+
 // How many of this process's descriptors are open on `path` (a terminal that has gone shows
 // as "<path> (deleted)").
 std::size_t DescriptorsOn(const std::string& path) {
@@ -443,35 +466,58 @@ std::size_t DescriptorsOn(const std::string& path) {
     return count;
 }
 
-TEST_F(DownloadTest, PortThatGoesAwayMidDownloadEndsWithTheBlockFailure) {
-    // Reply 6 answers block 5 (address 0x1400); it comes late, and the controller is pulled
-    // out meanwhile.
-    LoadImage(Bytes(16 * 256, 0x21), 0x1000);
-    sim::SimulatedController& sim =
-        StartController({.replyFaults = {{6, sim::ReplyFault::Delay}}, .replyDelay = 900ms});
-    RecordingProgress& progress = MakeProgress();
-    std::uint32_t result = 0;
-    std::chrono::nanoseconds workerCpu{};
-    const auto start = Clock::now();
-    std::jthread worker([&] {
-        const auto cpuBefore = test::ThreadCpuTime();
-        result = DownloadWorker(&progress);
-        workerCpu = test::ThreadCpuTime() - cpuBefore;
-    });
-    progress.WaitForEvents(6);
-    sim.Disconnect();
-    worker.join();
+// The controller is pulled out once it has received `bytesBeforePull`, the request it answers
+// late; the step then fails with `text` (a format of the port's name).
+struct LossCase {
+    const char* name;
+    std::size_t bytesBeforePull;
+    sim::ControllerConfig controller;
+    const char* text;
+};
 
-    EXPECT_EQ(result, 1u);
-    // The hand-over's pauses, then the block's three tries, each waiting out its second on the
-    // dead line without spinning.
-    EXPECT_LT(Clock::now() - start, 200ms + 3 * ReplyInactivityLimit + test::kTimingTolerance);
-    EXPECT_LT(workerCpu, 200ms);
-    EXPECT_EQ(progress.Recorded().back(), "Error: Failed to send data block at address 5120");
-    EXPECT_EQ(DescriptorsOn(sim.PortPath()), 0u) << "the worker left its port open";
+TEST_F(DownloadTest, PortThatGoesAwayIsALostPortWithTheStepsText) {
+    // Reply 0 answers the hardware code; reply 6 answers the fifth block (address 0x1400).
+    const LossCase cases[] = {
+        {"waiting for the hardware code",
+         kWireBytesToQuery,
+         {.replyFaults = {{0, sim::ReplyFault::Delay}}, .replyDelay = 900ms},
+         "Failed to get hardware code from port '%s'"},
+        {"waiting for a block's reply",
+         kWireBytesToQuery + kVersionRequest + 5 * kBlockRequest,
+         {.replyFaults = {{6, sim::ReplyFault::Delay}}, .replyDelay = 900ms},
+         "Failed to send data block at address 5120"},
+    };
+    for (const LossCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadImage(Bytes(16 * 256, 0x21), 0x1000);
+        sim::SimulatedController& sim = StartController(c.controller);
+        RecordingProgress& progress = MakeProgress();
+        DownloadResult result;
+        std::chrono::nanoseconds workerCpu{};
+        std::jthread worker([&] {
+            const auto cpuBefore = test::ThreadCpuTime();
+            result = PerformDownload(progress);
+            workerCpu = test::ThreadCpuTime() - cpuBefore;
+        });
+        ASSERT_TRUE(
+            test::WaitUntil([&] { return sim.Received().size() >= c.bytesBeforePull; }, 5s));
+        const auto pulled = Clock::now();
+        sim.Disconnect();
+        worker.join();
+
+        // At once, not after the step's tries have each waited out their second.
+        EXPECT_LT(Clock::now() - pulled, 200ms + test::kTimingTolerance);
+        EXPECT_LT(workerCpu, 200ms);
+        EXPECT_EQ(result.kind, FailureKind::PortLost);
+        const std::string text = FormatText(c.text, sim.PortPath().c_str());
+        EXPECT_EQ(result.message, text);
+        EXPECT_TRUE(result.reason.starts_with("The port went away")) << result.reason;
+        EXPECT_EQ(progress.Recorded().back(), "Error: " + text);
+        EXPECT_EQ(DescriptorsOn(sim.PortPath()), 0u) << "the worker left its port open";
+    }
 }
 
-TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsAFailure) {
+TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsALostPort) {
     // The last block was acknowledged; the controller is pulled out before the finish frame.
     LoadImage(Bytes(512, 0x21), 0);
     sim::SimulatedController& sim = StartController();
@@ -482,7 +528,7 @@ TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsAFailure) {
         }
     };
 
-    EXPECT_EQ(PerformDownload(progress).kind, FailureKind::FinishFailed);
+    EXPECT_EQ(PerformDownload(progress).kind, FailureKind::PortLost);
 
     EXPECT_EQ(progress.Recorded(),
               (Events{"Initiating", "Connected", "Progress 256/512", "Progress 512/512",
@@ -491,32 +537,36 @@ TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsAFailure) {
     EXPECT_EQ(DescriptorsOn(sim.PortPath()), 0u) << "the worker left its port open";
 }
 
-// Stops the worker from another thread once `ready` events were reported and the worker has
-// gone on to wait; the worker must return quickly and report nothing more.
+// Stops the worker from another thread once `ready` events were reported and the controller
+// has received what the worker then waits on; the worker must return quickly and report
+// nothing more.
 struct StopCase {
     const char* name;
     std::size_t eventsBeforeStop;
+    std::size_t bytesBeforeStop;
     sim::ControllerConfig controller;
 };
 
 TEST_F(DownloadTest, StopEndsTheRunQuicklyWithoutFurtherReports) {
     const StopCase cases[] = {
-        {"in the hand-over pause", 1, {}},
-        // Replies 0 and 1 answer the hardware code and the version; reply 6 is block 5's.
+        {"in the hand-over pause", 1, kEntryRequest.size(), {}},
+        // Replies 0 and 1 answer the hardware code and the version; reply 6 the fifth block.
         {"waiting for a block's reply",
          6,
+         kWireBytesToQuery + kVersionRequest + 5 * kBlockRequest,
          {.replyFaults = {{6, sim::ReplyFault::Delay}}, .replyDelay = 900ms}},
     };
     for (const StopCase& c : cases) {
         SCOPED_TRACE(c.name);
         LoadImage(Bytes(16 * 256, 0x33), 0);
-        StartController(c.controller);
+        const sim::SimulatedController& sim = StartController(c.controller);
         RecordingProgress& progress = MakeProgress();
         DownloadResult result;
         std::jthread worker(
             [&](std::stop_token stop) { result = PerformDownload(progress, stop); });
         progress.WaitForEvents(c.eventsBeforeStop);
-        std::this_thread::sleep_for(30ms);
+        ASSERT_TRUE(
+            test::WaitUntil([&] { return sim.Received().size() >= c.bytesBeforeStop; }, 5s));
 
         const Events before = progress.Recorded();
         const auto stopAt = Clock::now();

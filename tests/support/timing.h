@@ -3,6 +3,8 @@
 #include <time.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 
 namespace quorvale::test {
 
@@ -24,6 +26,20 @@ inline std::chrono::nanoseconds ThreadCpuTime() {
     timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// Waits until `done` answers true, looking every millisecond, at most `limit`; answers whether
+// it did. What a test waits for before it checks, in place of a sleep that a busy machine
+// someday makes too short.
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 }  // namespace quorvale::test

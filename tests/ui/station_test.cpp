@@ -24,7 +24,7 @@ using Report = std::function<void(SlotReports&)>;
 SlotOutcome Outcome(FailureKind kind, const std::string& message, std::uint32_t elapsedMs = 0,
                     std::optional<std::string> systemError = std::nullopt) {
     SlotOutcome outcome;
-    outcome.result = {kind, systemError ? 25 : 0, message};
+    outcome.result = {kind, systemError ? 25 : 0, message, {}};
     outcome.elapsedMs = elapsedMs;
     outcome.systemErrorText = std::move(systemError);
     return outcome;
