@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "ports/port_identity.h"
+#include "support/temp_dir.h"
+
 namespace quorvale {
 namespace {
 
@@ -103,6 +108,24 @@ TEST(TtyDevice, WhatIsAPortAndHowItIsDescribed) {
             EXPECT_EQ(DescribePort(c.device), c.description);
         }
     }
+}
+
+TEST(PortIdentity, StableLinksAreFoundForDeviceNodes) {
+    // Links to character devices, as /dev/serial/by-id holds; /dev/null and /dev/zero stand in
+    // for two ports.
+    test::TempDir dir;
+    const std::string folder = dir.File("by-id");
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_symlink("/dev/zero", folder + "/usb-Other_Adapter-if00");
+    std::filesystem::create_symlink("/dev/null", folder + "/usb-FTDI_FT232R_A1B2C3-if00");
+    const std::string regular = dir.Write("plain", std::span<const std::uint8_t>{});
+    std::filesystem::create_symlink(regular, folder + "/zz-simulated");
+
+    EXPECT_EQ(LinkLeadingTo(folder, "/dev/null"), folder + "/usb-FTDI_FT232R_A1B2C3-if00");
+    EXPECT_EQ(LinkLeadingTo(folder, "/dev/zero"), folder + "/usb-Other_Adapter-if00");
+    EXPECT_EQ(LinkLeadingTo(folder, regular), folder + "/zz-simulated");
+    EXPECT_EQ(LinkLeadingTo(folder, "/dev/full"), std::nullopt);
+    EXPECT_EQ(LinkLeadingTo(dir.File("missing"), "/dev/null"), std::nullopt);
 }
 
 }  // namespace
