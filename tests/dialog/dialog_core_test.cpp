@@ -390,7 +390,9 @@ TEST_F(DialogCoreTest, DownloadsToTheSimulatorAndCancelStopsTheNextAtOnce) {
     m_ports = {{"Slow controller", slow.PortPath()}};
     Open(ExampleFile());
     m_core->OnOK();
-    std::this_thread::sleep_for(300ms);
+    // Into the wait for the delayed reply: the controller has the entry request, twenty wake
+    // bytes and the query.
+    ASSERT_TRUE(RunPostedUntil([&] { return slow.Received().size() >= 6 + 20 + 3; }, 5s));
     const auto stopAt = std::chrono::steady_clock::now();
     m_core->OnCancel();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, test::kTimingTolerance);

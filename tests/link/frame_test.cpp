@@ -1,6 +1,7 @@
 #include "link/frame.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <thread>
@@ -32,7 +33,13 @@ Outcome Transact(const Script& script, const Bytes& waitingBefore = {}) {
     EXPECT_TRUE(port.IsValid());
     if (!waitingBefore.empty()) {
         pty.Write(waitingBefore.data(), waitingBefore.size());
-        std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(test::WaitUntil(
+            [&] {
+                int count = 0;
+                return ::ioctl(NativeDescriptor(port), FIONREAD, &count) == 0 &&
+                       std::size_t(count) == waitingBefore.size();
+            },
+            1s));
     }
     test::ScriptedPeer peer(pty, kQuery.Length(), [&](int, const Bytes&) { return script; });
     ByteBuffer reply;

@@ -41,6 +41,12 @@ Bytes ReadMaster(const sim::PseudoTerminal& pty, std::size_t count) {
     return got;
 }
 
+// What the driver holds for the port to read.
+std::size_t BytesWaiting(const PortHandle& port) {
+    int count = 0;
+    return ::ioctl(NativeDescriptor(port), FIONREAD, &count) == 0 ? std::size_t(count) : 0;
+}
+
 Bytes ReadPort(PortHandle& port, std::size_t count) {
     Bytes got;
     const auto deadline = std::chrono::steady_clock::now() + 1s;
@@ -184,7 +190,7 @@ TEST(SerialPort, ReadNeverWaitsAndDrainDiscardsWhatIsWaiting) {
 
     const Bytes waiting{1, 2, 3, 4};
     pty.Write(waiting.data(), waiting.size());
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(test::WaitUntil([&] { return BytesWaiting(port) == waiting.size(); }, 1s));
     DrainPort(port);
     EXPECT_FALSE(ReadPortByte(port, byte));
 }

@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "link/serial_port.h"
+#include "support/timing.h"
 
 namespace quorvale::sim {
 namespace {
@@ -27,20 +26,22 @@ TEST(SimulatedController, TakesTheEntryRequestOnlyAtTheApplicationsSettings) {
         {9600, 8, Parity::None, StopBits::Two},
         {115200, 8, Parity::None, StopBits::One},
     };
+    std::size_t sent = 0;
     for (const LineSettings& wrong : wrongSettings) {
         PortHandle port = OpenPort(sim.PortPath(), wrong);
         WritePort(port, kEntryRequest, sizeof kEntryRequest);
-        // The controller samples the settings when it reads; give it the time the tool's
-        // own pause after the request gives it.
-        std::this_thread::sleep_for(20ms);
+        sent += sizeof kEntryRequest;
+        // The controller samples the settings when it reads: it must have taken the request
+        // before the port is reopened at other settings.
+        ASSERT_TRUE(test::WaitUntil([&] { return sim.Received().size() == sent; }, 5s));
     }
+    EXPECT_EQ(sim.HandOvers(), 0u);
     PortHandle port = OpenPort(sim.PortPath(), config.application);
     // A repeated first byte must not hide the request that follows it.
     const std::uint8_t leadingByte = 0x5A;
     WritePort(port, &leadingByte, 1);
     WritePort(port, kEntryRequest, sizeof kEntryRequest);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(sim.HandOvers(), 1u);
+    EXPECT_TRUE(test::WaitUntil([&] { return sim.HandOvers() == 1; }, 5s));
 }
 
 }  // namespace

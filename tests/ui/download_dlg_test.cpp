@@ -281,8 +281,9 @@ private Q_SLOTS:
         config.replyDelay = 900ms;
         const auto [controller, dialog] = RigAgainst(config);
         dialog->OnOK();
-        QTRY_COMPARE(Status(*dialog), QString("Initiating download"));
-        std::this_thread::sleep_for(300ms);  // into the wait for the delayed reply
+        // Into the wait for the delayed reply: the controller has the entry request, twenty
+        // wake bytes and the query.
+        QTRY_VERIFY(controller->Received().size() >= 6 + 20 + 3);
 
         QElapsedTimer timer;
         timer.start();
