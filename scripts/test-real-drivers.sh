@@ -222,7 +222,8 @@ check() {
         echo "ok   $what"
         passes=$((passes + 1))
     else
-        echo "FAIL $what: expected [$expected], got [$actual]" >&2
+        # A whole trace says no more than its first lines.
+        echo "FAIL $what: expected [$expected], got [${actual:0:400}]" >&2
         failures=$((failures + 1))
     fi
 }
