@@ -14,6 +14,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/build-target.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 build_target quorvale quorvale-station
 quorvale="$build/src/cli/quorvale"
 station="$build/src/ui/quorvale-station"
@@ -214,19 +215,6 @@ wait "$qemu_pid" || true
 qemu_pid=""
 echo "guest ran $((SECONDS - started)) s"
 
-passes=0
-failures=0
-check() {
-    local what="$1" expected="$2" actual="$3"
-    if [ "$expected" = "$actual" ]; then
-        echo "ok   $what"
-        passes=$((passes + 1))
-    else
-        # A whole trace says no more than its first lines.
-        echo "FAIL $what: expected [$expected], got [${actual:0:400}]" >&2
-        failures=$((failures + 1))
-    fi
-}
 
 out="$share/out"
 # What a file in the guest's results says, or nothing when the guest never wrote it.
@@ -308,5 +296,4 @@ if [ "$failures" -gt 0 ]; then
     cat "$share/guest.log" >&2 2>/dev/null || true
     tail -n 20 "$work/console.log" >&2 2>/dev/null || true
 fi
-echo "real drivers: $passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_summary "real drivers"

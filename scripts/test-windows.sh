@@ -10,6 +10,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/build-target.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 build_target quorvale   # the Linux tool: its simulator plays the controllers
 linux_quorvale="$build/src/cli/quorvale"
 windows_build="$root/build-windows"
@@ -119,18 +120,6 @@ done
 echo "== unit tests under wine"
 (cd "$windows_build" && ctest -j2 --output-on-failure)
 
-passes=0
-failures=0
-check() {
-    local what="$1" expected="$2" actual="$3"
-    if [ "$expected" = "$actual" ]; then
-        echo "ok   $what"
-        passes=$((passes + 1))
-    else
-        echo "FAIL $what: expected [$expected], got [$actual]" >&2
-        failures=$((failures + 1))
-    fi
-}
 
 echo "== downloads under wine"
 head -c 3000 /dev/urandom >"$work/raw.bin"
@@ -253,5 +242,4 @@ check "the silent uninstaller leaves nothing" "0 0" \
 set -e
 
 no_real_ports
-echo "windows: $passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_summary "windows"
