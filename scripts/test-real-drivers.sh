@@ -25,16 +25,48 @@ guest_limit=300
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-needed=()
-for tool in qemu-system-x86_64:qemu-system-x86 busybox:busybox-static socat:socat jq:jq \
-    cpio:cpio; do
-    command -v "${tool%%:*}" >/dev/null || needed+=("${tool#*:}")
-done
-if [ ${#needed[@]} -gt 0 ]; then
-    export DEBIAN_FRONTEND=noninteractive
+export DEBIAN_FRONTEND=noninteractive
+installed() {
+    [ "$(dpkg-query -W -f '${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
+}
+# Installs each package named that isn't yet.
+install_missing() {
+    local needed=() package
+    for package in "$@"; do
+        installed "$package" || needed+=("$package")
+    done
+    [ ${#needed[@]} -gt 0 ] || return 0
     "${as_root[@]}" apt-get update -qq
     "${as_root[@]}" apt-get install -y --no-install-recommends "${needed[@]}" >/dev/null
-fi
+}
+# The static busybox, which runs in a guest without the host's libraries; the dynamic one
+# would not.
+install_missing qemu-system-x86 busybox-static socat jq cpio
+
+# Fetches Debian packages into the current folder; apt's download sandbox can't write here as
+# its own user, which it says (the files are the same).
+download_packages() {
+    apt-get download "$@" 2>&1 | { grep -v 'unsandboxed' || true; }
+}
+# With fresh package lists when the ones here name versions the mirror no longer has.
+fetch_packages() {
+    download_packages "$@" && return 0
+    "${as_root[@]}" apt-get update -qq
+    download_packages "$@" && return 0
+    echo "cannot fetch the guest's packages ($*) from the package mirror" >&2
+    return 1
+}
+
+# udevd runs in the guest on the host's libraries (its /usr is the host's): the ones the
+# unpacked packages need.
+install_udev_libraries() {
+    local libraries
+    libraries="$(apt-cache depends udev libsystemd-shared 2>/dev/null |
+        sed -n 's/^ *|\{0,1\}Depends: \(lib[^ <]*\)$/\1/p' | grep -v '^libsystemd-shared$' |
+        sort -u)"
+    # shellcheck disable=SC2086 # one package name per word
+    install_missing $libraries
+}
 
 # The kernel and udev packages, unpacked into the build folder; the initramfs with busybox,
 # the modules the rig needs (and theirs), and the guest's /init.
@@ -47,27 +79,27 @@ build_guest() {
         kernel_package="$(apt-cache depends linux-image-amd64 |
             sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n 1)"
     fi
-    local stamp="$kernel_package $(sha256sum "$rig/init" | cut -c1-16)"
+    local stamp
+    stamp="$kernel_package $(cat "$rig/init" "${BASH_SOURCE[0]}" | sha256sum | cut -c1-16)"
     if [ -f "$guest/stamp" ] && [ "$(cat "$guest/stamp")" = "$stamp" ]; then
         return
     fi
     echo "== building the guest ($kernel_package)"
     rm -rf "$guest"
     mkdir -p "$guest/debs" "$guest/root" "$guest/initramfs"
-    # apt's download sandbox can't write here as its own user; the files are the same.
-    (cd "$guest/debs" && apt-get download "$kernel_package" udev libsystemd-shared 2>&1 |
-        grep -v 'unsandboxed' || true)
+    (cd "$guest/debs" && fetch_packages "$kernel_package" udev libsystemd-shared)
     for deb in "$guest"/debs/*.deb; do
         dpkg-deb -x "$deb" "$guest/root"
     done
     rm -rf "$guest/debs"
+    install_udev_libraries
     local version="${kernel_package#linux-image-}"
     local modules="$guest/root/lib/modules/$version"
     busybox depmod -b "$guest/root" "$version"
 
     local initramfs="$guest/initramfs"
     mkdir -p "$initramfs/bin" "$initramfs/etc" "$initramfs/lib/modules/$version"
-    cp "$(command -v busybox)" "$initramfs/bin/busybox"
+    cp "$(dpkg-query -L busybox-static | grep -m 1 '/bin/busybox$')" "$initramfs/bin/busybox"
     ln -s busybox "$initramfs/bin/sh"
     cp "$rig/init" "$initramfs/init"
     # Each module the rig needs, with every module it needs in turn, from modules.dep.
@@ -100,8 +132,7 @@ cleanup() {
     [ -z "$qemu_pid" ] || wait "$qemu_pid" 2>/dev/null || true
     local pid
     for pid in "${simulator_pids[@]}"; do
-        kill -INT "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
+        end_simulator "$pid"
     done
     if [ -n "${QUORVALE_KEEP_RIG:-}" ]; then
         echo "the rig's files are in $work"
@@ -127,10 +158,20 @@ start_simulator() {
     [ -c "$terminal" ]
 }
 
-stop_simulator() {
-    local pid="${simulator_pids[$1]}"
+# Ctrl-C to a simulator, and the end of it when it hasn't ended in five seconds.
+end_simulator() {
+    local pid="$1"
     kill -INT "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
+}
+
+stop_simulator() {
+    end_simulator "${simulator_pids[$1]}"
     unset "simulator_pids[$1]"
 }
 
@@ -155,10 +196,12 @@ plug() {
 pull() {
     [ -n "$plugged" ] || return 1
     monitor "device_del adapter" >/dev/null
-    # The line is free once the adapter has gone.
+    # The adapter goes when the guest has let go of it, and its line only after that.
+    local chardevs
     for _ in $(seq 100); do
         monitor "chardev-remove line-$plugged" >/dev/null
-        monitor "info chardev" | grep -q "^line-$plugged:" || break
+        chardevs="$(monitor "info chardev")"
+        [[ "$chardevs" == *"line-$plugged:"* ]] || break
         sleep 0.1
     done
     stop_simulator "$plugged"
@@ -193,10 +236,10 @@ head -c 4096 /dev/urandom >"$work/image.bin"
 "$quorvale" pack "$work/image.bin" "$share/fw-65535.qvx" --baud 65535 --start 0x2000 \
     --hardware 7 --version 1
 cp "$rig/scenarios.sh" "$share/scenarios.sh"
-echo "QUORVALE_BUILD=$build" >"$share/config"
+printf 'QUORVALE_BUILD=%q\n' "$build" >"$share/config"
 start_simulator uart --hardware 7 --boot-baud 57600
 started=$SECONDS
-timeout "$guest_limit" qemu-system-x86_64 -accel tcg -cpu max -m 512 -smp 1 -nodefaults \
+timeout -k 10 "$guest_limit" qemu-system-x86_64 -accel tcg -cpu max -m 512 -smp 1 -nodefaults \
     -display none -no-reboot \
     -kernel "$guest/vmlinuz" -initrd "$guest/initramfs.gz" -append "console=ttyS0 panic=-1 quiet" \
     -chardev "file,id=console,path=$work/console.log" -device isa-serial,chardev=console,index=0 \
@@ -227,8 +270,7 @@ event_field() {
         true
 }
 holds_image() {
-    tail -c +$((0x2000 + 1)) "$share/flash-$1.bin" 2>/dev/null | head -c 4096 |
-        cmp -s - "$work/image.bin" && echo yes || echo no
+    cmp -s -i $((0x2000)):0 -n 4096 "$share/flash-$1.bin" "$work/image.bin" && echo yes || echo no
 }
 
 echo "-- the 16550 (8250 driver)"
@@ -252,10 +294,11 @@ check "after the hand-over at 9600 and before any byte at 65535" "9600 8N1|-> 5a
 echo "-- the USB adapter (ftdi_sio) with udev"
 usb_port='.[] | select(.port == "/dev/ttyUSB0")'
 check "ports --json gives its by-id link, as udev made it" \
-    "$(sed -n 's|^\(/dev/serial/by-id/[^ ]*\) /dev/ttyUSB0$|\1|p' "$out/links.txt")" \
+    "$(sed -n 's|^\(/dev/serial/by-id/[^ ]*\) /dev/ttyUSB0$|\1|p' "$out/links.txt" | head -n 1)" \
     "$(jq -r "$usb_port | .by_id" "$out/ports.json" 2>/dev/null)"
 check "and its by-path link" \
-    "$(sed -n 's|^\(/dev/serial/by-path/[^ ]*\) /dev/ttyUSB0$|\1|p' "$out/links.txt")" \
+    "$(sed -n 's|^\(/dev/serial/by-path/[^ ]*\) /dev/ttyUSB0$|\1|p' "$out/links.txt" |
+        head -n 1)" \
     "$(jq -r "$usb_port | .by_path" "$out/ports.json" 2>/dev/null)"
 check "its vendor, product and serial number" "0403 6001 $(result usb-serial-number.txt)" \
     "$(jq -r "$usb_port | \"\\(.usb_vid) \\(.usb_pid) \\(.serial_number)\"" "$out/ports.json" \
@@ -264,6 +307,8 @@ check "ports lists the UART and the adapter, not the UARTs that aren't there" \
     "/dev/ttyS1 /dev/ttyUSB0" \
     "$(jq -r '[.[].port | select(test("ttyS[1-3]|ttyUSB"))] | join(" ")' "$out/ports.json" \
         2>/dev/null)"
+check "and so does ports, one port per line" "/dev/ttyS1|/dev/ttyUSB0" \
+    "$(cut -f1 "$out/ports.txt" 2>/dev/null | grep -E 'ttyS[1-3]|ttyUSB' | paste -sd '|')"
 check "the nodes belong to the group dialout" "crw-rw---- root dialout|crw-rw---- root dialout" \
     "$(awk '{print $1, $3, $4}' "$out/nodes.txt" | paste -sd '|')"
 check "a download through /dev/ttyUSB0 completes" "0 yes" "$(result ftdi.rc) $(holds_image ftdi-1)"
@@ -296,4 +341,4 @@ if [ "$failures" -gt 0 ]; then
     cat "$share/guest.log" >&2 2>/dev/null || true
     tail -n 20 "$work/console.log" >&2 2>/dev/null || true
 fi
-checks_summary "real drivers"
+checks_summary real-drivers

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "download/texts.h"
-#include "files/system_error.h"
 #include "link/bootloader.h"
 #include "link/serial_port.h"
 
@@ -82,6 +82,7 @@ private:
     // The port would not open: for want of the rate, because it went away since it last
     // opened, or for the system's reason.
     bool FailToOpen(FailureKind kind, const std::string& text);
+    bool FailNoHardwareCode();
     // The failure reported, else the completion, else (stopped) the cancellation.
     DownloadResult Result() const;
 
@@ -140,8 +141,7 @@ DownloadResult DownloadRun::Result() const {
 bool DownloadRun::ReachBootloader(std::uint8_t& code) {
     for (unsigned attempt = 0; !Stopped(); ++attempt) {
         if (attempt >= MaxAttempts) {
-            return Fail(FailureKind::NoHardwareCode,
-                        FormatText(DownloadMessages::FailedToGetHardwareCode, m_portName.c_str()));
+            return FailNoHardwareCode();
         }
         if (!HandOverToBootloader() || !OpenBootloaderLink()) {
             return false;
@@ -150,8 +150,7 @@ bool DownloadRun::ReachBootloader(std::uint8_t& code) {
             return true;
         }
         if (m_port.Lost()) {
-            return Fail(FailureKind::NoHardwareCode,
-                        FormatText(DownloadMessages::FailedToGetHardwareCode, m_portName.c_str()));
+            return FailNoHardwareCode();
         }
         ClosePort(m_port);
     }
@@ -206,15 +205,13 @@ bool DownloadRun::SendImage() {
 }
 
 bool DownloadRun::Finish() {
-    // Nothing answers the finish frame, so a frame that never left would otherwise pass for
-    // a completed download.
-    if (!WritePort(m_port, FinishFrame.data(), FinishFrame.size())) {
-        return Fail(FailureKind::FinishFailed,
-                    FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
+    // Nothing answers the finish frame, so a frame that never left, or left through a port
+    // that went while it was leaving, would otherwise pass for a completed download.
+    const bool sent = WritePort(m_port, FinishFrame.data(), FinishFrame.size());
+    if (sent) {
+        FlushPort(m_port);
     }
-    FlushPort(m_port);
-    // A port that went while the frame was leaving may have taken it with it.
-    if (m_port.Lost()) {
+    if (!sent || m_port.Lost()) {
         return Fail(FailureKind::FinishFailed,
                     FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
     }
@@ -262,9 +259,16 @@ bool DownloadRun::FailToOpen(FailureKind kind, const std::string& text) {
     }
     const int error = m_port.OpenError();
     if (m_portOpened && OpenErrorMeansGone(error)) {
-        return Fail(FailureKind::PortLost, text, error, LossReason(SystemErrorText(error)));
+        // OpenError is an errno value on every platform.
+        return Fail(FailureKind::PortLost, text, error,
+                    LossReason(std::generic_category().message(error)));
     }
     return Fail(kind, text, error);
+}
+
+bool DownloadRun::FailNoHardwareCode() {
+    return Fail(FailureKind::NoHardwareCode,
+                FormatText(DownloadMessages::FailedToGetHardwareCode, m_portName.c_str()));
 }
 
 }  // namespace

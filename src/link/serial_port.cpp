@@ -124,6 +124,14 @@ std::uint32_t DividedRate(std::uint32_t baseClock, std::uint32_t rate) {
     return static_cast<std::uint32_t>(baseClock / divisor);
 }
 
+// Whether the driver's base clock is one its rates are divided from. A clock below the rate
+// can't make it at all, and a driver that can't will keep another rate, which the read-back
+// shows; some USB drivers report a nominal 9600 that is no clock at all, and are taken at
+// their word.
+bool DividesTo(std::uint32_t baseClock, std::uint32_t rate) {
+    return baseClock != 0 && rate != 0 && baseClock >= rate;
+}
+
 bool CloseEnough(std::uint32_t asked, std::uint32_t onLine) {
     const std::uint64_t apart = asked > onLine ? asked - onLine : onLine - asked;
     return apart * 1000 <= std::uint64_t{asked} * RateTolerancePerMille;
@@ -137,7 +145,7 @@ std::optional<RateRefusal> CheckRate(std::uint32_t asked, bool taken,
     // What the driver says it runs at, and then what its divisor really makes of that. Rate 0
     // would hang the line up instead of setting a rate.
     std::uint32_t onLine = reported.value_or(asked);
-    if (baseClock != 0 && onLine != 0) {
+    if (DividesTo(baseClock, onLine)) {
         onLine = DividedRate(baseClock, onLine);
     }
     if (taken && asked != 0 && CloseEnough(asked, onLine)) {
@@ -151,10 +159,6 @@ std::optional<RateRefusal> CheckRate(std::uint32_t asked, bool taken,
         refusal.nearest = onLine;
     }
     return refusal;
-}
-
-bool OpenErrorMeansGone(int openError) {
-    return openError == ENOENT || openError == ENODEV || openError == ENXIO || openError == EIO;
 }
 
 }  // namespace quorvale

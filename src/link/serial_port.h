@@ -75,7 +75,7 @@ struct PortLoss {
 bool MeansPortGone(long error);
 
 // Whether OpenPort's error number, for a port that opened before, says the device is gone:
-// its node removed or its driver detached.
+// its node removed or its driver detached. Each backend knows its own.
 bool OpenErrorMeansGone(int openError);
 
 // One open serial port, owned by whoever opened it and closed when it goes. A default

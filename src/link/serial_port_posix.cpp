@@ -111,6 +111,10 @@ bool MeansPortGone(long error) {
     return error == EIO || error == ENODEV || error == ENXIO;
 }
 
+bool OpenErrorMeansGone(int openError) {
+    return openError == ENOENT || MeansPortGone(openError);
+}
+
 void PortHandle::NoteFailure(long error) {
     if (MeansPortGone(error)) {
         MarkLost(error);

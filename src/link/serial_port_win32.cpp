@@ -52,6 +52,9 @@ int ErrnoFor(DWORD error) {
             return EBUSY;  // a COM port held by another program
         case ERROR_SHARING_VIOLATION:
             return EBUSY;
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_BAD_COMMAND:
+            return ENODEV;
         default:
             return EIO;
     }
@@ -72,6 +75,7 @@ bool ApplyLineSettings(HANDLE port, const LineSettings& settings) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     GetCommState(port, &dcb);
+    const DCB asRead = dcb;
     dcb.BaudRate = settings.baudRate;
     dcb.ByteSize = settings.dataBits;
     dcb.Parity = static_cast<BYTE>(settings.parity);
@@ -83,7 +87,14 @@ bool ApplyLineSettings(HANDLE port, const LineSettings& settings) {
     dcb.fOutX = FALSE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
-    const bool taken = SetCommState(port, &dcb) != FALSE;
+    bool taken = SetCommState(port, &dcb) != FALSE;
+    if (!taken) {
+        // A driver refuses the whole DCB for any one value it can't take (1.5 stop bits with
+        // 8 data bits, mark parity on some adapters); only the rate decides the open.
+        DCB rateOnly = asRead;
+        rateOnly.BaudRate = settings.baudRate;
+        taken = SetCommState(port, &rateOnly) != FALSE;
+    }
     // A write may take its bytes' time on the wire twice over and a second more: a device
     // that no longer takes data then fails the write instead of holding it, and the worker
     // with it, for ever.
@@ -116,11 +127,16 @@ bool MeansPortGone(long error) {
     return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_BAD_COMMAND;
 }
 
+bool OpenErrorMeansGone(int openError) {
+    // The open's Win32 code, as ErrnoFor reads it.
+    return openError == ENOENT || openError == ENODEV;
+}
+
 void PortHandle::NoteFailure(long error) {
-    // An aborted call means the device is gone only when the driver no longer answers: a
-    // purge aborts calls too.
-    if (MeansPortGone(error) ||
-        (error == ERROR_OPERATION_ABORTED && !DeviceAnswers(AsHandle(m_fd)))) {
+    // After a removal drivers fail calls in many ways (aborted, access denied, a general
+    // failure); any of them means the device is gone once the driver no longer answers for
+    // it. A purge aborts calls too, on a port that still answers.
+    if (MeansPortGone(error) || !DeviceAnswers(AsHandle(m_fd))) {
         MarkLost(error);
     }
 }

@@ -478,6 +478,8 @@ struct LossCase {
 TEST_F(DownloadTest, PortThatGoesAwayIsALostPortWithTheStepsText) {
     // Reply 0 answers the hardware code; reply 6 answers the fifth block (address 0x1400).
     const LossCase cases[] = {
+        // Between the application's port and the bootloader's, the node itself goes.
+        {"in the hand-over pause", kEntryRequest.size(), {}, "Failed to open port '%s'"},
         {"waiting for the hardware code",
          kWireBytesToQuery,
          {.replyFaults = {{0, sim::ReplyFault::Delay}}, .replyDelay = 900ms},
