@@ -138,24 +138,11 @@ public:
         return m_trace.get();
     }
 
-    void Phase(DownloadPhase phase, std::uint32_t elapsedMs) override {
-        static constexpr const char* kPhaseNames[] = {"initiating", "connected", "completed"};
-        if (m_out.events) {
-            m_out.events->Emit("phase", Port(), {{"phase", kPhaseNames[phase]}});
-        }
-        if (m_out.console && phase == Initiating) {
-            m_out.console->Status(m_row, StatusTexts::InitiatingDownload);
-        } else if (m_out.console && phase == Completed) {
-            m_out.console->Status(m_row, CompletedText(elapsedMs));
-        }
-    }
-
-    void Progress(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs) override {
-        if (m_out.events) {
-            m_out.events->Emit("progress", Port(), {{"done", done}, {"total", total}});
-        }
-        if (m_out.console) {
-            m_out.console->Progress(m_row, done, total, elapsedMs, m_lastTenth);
+    void Event(const DownloadEvent& event) override {
+        if (event.kind == DownloadEvent::Kind::Phase) {
+            Phase(event.phase, event.elapsedMs);
+        } else if (event.kind == DownloadEvent::Kind::Progress) {
+            Progress(event.done, event.total, event.elapsedMs);
         }
     }
 
@@ -181,6 +168,27 @@ public:
     void GaveUp(const std::string& why) override { std::fprintf(stderr, "%s\n", why.c_str()); }
 
 private:
+    void Phase(DownloadPhase phase, std::uint32_t elapsedMs) {
+        static constexpr const char* kPhaseNames[] = {"initiating", "connected", "completed"};
+        if (m_out.events) {
+            m_out.events->Emit("phase", Port(), {{"phase", kPhaseNames[phase]}});
+        }
+        if (m_out.console && phase == Initiating) {
+            m_out.console->Status(m_row, StatusTexts::InitiatingDownload);
+        } else if (m_out.console && phase == Completed) {
+            m_out.console->Status(m_row, CompletedText(elapsedMs));
+        }
+    }
+
+    void Progress(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs) {
+        if (m_out.events) {
+            m_out.events->Emit("progress", Port(), {{"done", done}, {"total", total}});
+        }
+        if (m_out.console) {
+            m_out.console->Progress(m_row, done, total, elapsedMs, m_lastTenth);
+        }
+    }
+
     const std::string& Port() const { return m_out.options.ports[m_row]; }
 
     void SayFailure(const std::string& text) const {

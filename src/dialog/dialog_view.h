@@ -22,6 +22,8 @@ public:
     virtual void Select(int id, int index) = 0;
 
     virtual void SetText(int id, const std::string& text) = 0;
+    // The text shown when the pointer rests on the control; empty for none.
+    virtual void SetToolTip(int id, const std::string& text) = 0;
     virtual void SetEnabled(int id, bool enabled) = 0;
     virtual void SetVisible(int id, bool visible) = 0;
     // The progress bar's range, from 0 to `maximum`, and its position.

@@ -7,7 +7,6 @@
 
 #include "dialog/dialog_template.h"
 #include "download/texts.h"
-#include "download/worker.h"
 
 namespace quorvale {
 namespace {
@@ -189,13 +188,13 @@ void DownloadDialogCore::OnOK() {
     m_portName = m_ports[static_cast<std::size_t>(portIndex)]->GetPortName();
     m_store.Write(kSettingsSection, kPortName.name, m_portName);
     const int baud = StoreSelection(IdBaudCombo, kBaud.name);
-    m_baudRate = CodeAt(SettingLists::BaudRates, baud, 0u);
+    m_line.baudRate = CodeAt(SettingLists::BaudRates, baud, 0u);
     const int dataBits = StoreSelection(IdDataBitsCombo, kDataBits.name);
-    m_dataBits = CodeAt(SettingLists::DataBits, dataBits, std::uint8_t{0});
+    m_line.dataBits = CodeAt(SettingLists::DataBits, dataBits, std::uint8_t{0});
     const int parity = StoreSelection(IdParityCombo, kParity.name);
-    m_parity = static_cast<std::uint8_t>(parity);
+    m_line.parity = CodeAt(SettingLists::Parities, parity, Parity::None);
     const int stopBits = StoreSelection(IdStopBitsCombo, kStopBits.name);
-    m_stopBits = static_cast<std::uint8_t>(stopBits);
+    m_line.stopBits = CodeAt(SettingLists::StopBitsChoices, stopBits, StopBits::One);
     StartDownload();
 }
 
@@ -217,8 +216,10 @@ void DownloadDialogCore::StartDownload() {
     m_view.SetProgress(0);
     m_state = State::Downloading;
     try {
-        m_worker =
-            std::jthread([this](std::stop_token stop) { DownloadWorker(this, std::move(stop)); });
+        m_worker = std::jthread([this](std::stop_token stop) {
+            Download({m_portName, m_line, m_image}, std::move(stop),
+                     [this](const DownloadEvent& event) { OnDownloadEvent(event); });
+        });
     } catch (const std::system_error& error) {
         // Silence here would leave the technician waiting for a download that never began.
         m_view.SetText(IdStatusEdit,
@@ -275,26 +276,53 @@ void DownloadDialogCore::ShowStatus(const std::string& text) {
     m_view.SetVisible(IdProgressBar, false);
 }
 
+void DownloadDialogCore::OnDownloadEvent(const DownloadEvent& event) {
+    switch (event.kind) {
+        case DownloadEvent::Kind::Phase:
+            ShowPhase(event.phase, event.elapsedMs);
+            break;
+        case DownloadEvent::Kind::Progress:
+            ReportProgress(event.done, event.total);
+            break;
+        case DownloadEvent::Kind::End:
+            // A completion was its phase; a cancellation comes only as the dialog closes.
+            if (!event.outcome->Completed() && event.outcome->kind != FailureKind::Cancelled) {
+                ShowFailure(event.outcome->message, event.outcome->reason);
+            }
+            break;
+    }
+}
+
 void DownloadDialogCore::ReportError(const char* text) {
-    Apply([this, copy = std::string(text)] {
-        m_view.SetVisible(IdStatusEdit, true);
-        m_view.SetVisible(IdProgressBar, false);
-        m_view.SetText(IdStatusEdit, copy);
-        m_state = State::Finished;
-    });
+    ShowFailure(text, {});
 }
 
 void DownloadDialogCore::ReportPhase(DownloadPhase phase) {
+    // Reports through the interface carry no time: the dialog keeps its own from Initiating.
     if (phase == Initiating) {
         m_downloadStartTime = TickCount();
     }
-    const std::string text =
-        PhaseStatusText(phase, phase == Completed ? TickCount() - m_downloadStartTime : 0);
+    ShowPhase(phase, TickCount() - m_downloadStartTime);
+}
+
+void DownloadDialogCore::ShowPhase(DownloadPhase phase, std::uint32_t elapsedMs) {
+    const std::string text = PhaseStatusText(phase, phase == Completed ? elapsedMs : 0);
     Apply([this, phase, text] {
         ShowStatus(text);
         if (phase == Completed) {
             m_state = State::Finished;
         }
+    });
+}
+
+void DownloadDialogCore::ShowFailure(const std::string& text, const std::string& reason) {
+    // The status box keeps the download's own text; the system's reason rests on it.
+    Apply([this, text, reason] {
+        m_view.SetVisible(IdStatusEdit, true);
+        m_view.SetVisible(IdProgressBar, false);
+        m_view.SetText(IdStatusEdit, text);
+        m_view.SetToolTip(IdStatusEdit, reason);
+        m_state = State::Finished;
     });
 }
 

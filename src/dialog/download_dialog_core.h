@@ -8,6 +8,7 @@
 
 #include "dialog/dialog_view.h"
 #include "download/progress.h"
+#include "download/session.h"
 #include "image/firmware_image.h"
 #include "ports/serial_port.h"
 
@@ -50,10 +51,12 @@ public:
     bool IsFileValid() const { return m_fileValid; }
 
     const char* GetPortName() const override { return m_portName.c_str(); }
-    std::uint32_t GetAppBaudRate() const override { return m_baudRate; }
-    std::uint8_t GetAppDataBits() const override { return m_dataBits; }
-    std::uint8_t GetAppParity() const override { return m_parity; }
-    std::uint8_t GetAppStopBits() const override { return m_stopBits; }
+    std::uint32_t GetAppBaudRate() const override { return m_line.baudRate; }
+    std::uint8_t GetAppDataBits() const override { return m_line.dataBits; }
+    std::uint8_t GetAppParity() const override { return static_cast<std::uint8_t>(m_line.parity); }
+    std::uint8_t GetAppStopBits() const override {
+        return static_cast<std::uint8_t>(m_line.stopBits);
+    }
     const FirmwareImage& GetImage() const override { return m_image; }
     void ReportError(const char* text) override;
     void ReportPhase(DownloadPhase phase) override;
@@ -66,6 +69,11 @@ private:
     // The selected item's text, stored under `name`; answers the selected index.
     int StoreSelection(int id, const char* name);
     void StartDownload();
+    // The download's own events, on the worker's thread: what the reports show, with the
+    // download's own elapsed time and the system's reason for a failure.
+    void OnDownloadEvent(const DownloadEvent& event);
+    void ShowPhase(DownloadPhase phase, std::uint32_t elapsedMs);
+    void ShowFailure(const std::string& text, const std::string& reason);
     void ShowStatus(const std::string& text);
     // Applies a report's change on the dialog's thread, unless the dialog has closed.
     void Apply(std::function<void()> change);
@@ -77,10 +85,7 @@ private:
     const std::string m_fileName;
     // The captured settings the worker reads; written before it starts.
     std::string m_portName;
-    std::uint32_t m_baudRate = 0;
-    std::uint8_t m_dataBits = 0;
-    std::uint8_t m_parity = 0;
-    std::uint8_t m_stopBits = 0;
+    LineSettings m_line{0, 0, Parity::None, StopBits::One};
     bool m_fileValid = false;
     FirmwareImage m_image;
     // Read and written on the dialog's thread only.

@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -53,18 +54,25 @@ std::string LossReason(const std::string& systemWords) {
     return systemWords.empty() ? reason : reason + ": " + systemWords;
 }
 
+using Clock = std::chrono::steady_clock;
+
 class DownloadRun {
 public:
-    DownloadRun(WorkerThread::Progress& progress, std::stop_token stop, LineObserver* observer)
-        : m_progress(progress),
-          m_image(progress.GetImage()),
-          m_portName(CopyOf(progress.GetPortName())),
+    // `applicationSettings` is asked again on every attempt.
+    DownloadRun(std::string portName, std::function<LineSettings()> applicationSettings,
+                const FirmwareImage& image, std::stop_token stop, const DownloadEvents& onEvent,
+                LineObserver* observer)
+        : m_applicationSettings(std::move(applicationSettings)),
+          m_image(image),
+          m_portName(std::move(portName)),
           m_stop(std::move(stop)),
+          m_onEvent(onEvent),
           m_observer(observer) {}
 
-    DownloadResult Execute();
+    DownloadOutcome Execute();
 
 private:
+    void Run();
     // Each answers true to go on; false once the run has ended (failure reported, or stopped).
     bool ReachBootloader(std::uint8_t& code);
     bool HandOverToBootloader();
@@ -72,7 +80,6 @@ private:
     bool SendImage();
     bool Finish();
 
-    LineSettings ReadApplicationSettings() const;
     bool Pause(std::chrono::milliseconds duration);
     bool Stopped() const { return m_stop.stop_requested(); }
     // Reports the failure unless a stop was requested, then lets go of the port. A port that
@@ -84,56 +91,67 @@ private:
     bool FailToOpen(FailureKind kind, const std::string& text);
     bool FailNoHardwareCode();
     // The failure reported, else the completion, else (stopped) the cancellation.
-    DownloadResult Result() const;
+    DownloadOutcome Result() const;
 
-    template <typename Report>
-    void Tell(Report report) {
-        if (!Stopped()) {
-            report(m_progress);
-        }
-    }
+    // Events before the end are told only while the run goes on.
+    void TellPhase(DownloadPhase phase);
+    void TellProgress(std::uint32_t done);
+    void TellEnd(const DownloadOutcome& outcome, std::uint32_t elapsedMs);
+    std::uint32_t Elapsed() const;
 
-    WorkerThread::Progress& m_progress;
+    const std::function<LineSettings()> m_applicationSettings;
     const FirmwareImage& m_image;
     const std::string m_portName;
     const std::stop_token m_stop;
+    const DownloadEvents& m_onEvent;
     LineObserver* const m_observer;
+    Clock::time_point m_start = Clock::now();
+    bool m_ended = false;
     PortHandle m_port;
     // The port has opened at least once in this run, so that failing to open now may mean
     // it went away.
     bool m_portOpened = false;
-    DownloadResult m_failure;
+    DownloadOutcome m_outcome;
     bool m_completed = false;
 };
 
-DownloadResult DownloadRun::Execute() {
-    Tell([](auto& p) { p.ReportPhase(Initiating); });
+DownloadOutcome DownloadRun::Execute() {
+    Run();
+    DownloadOutcome outcome = Result();
+    if (!m_ended) {
+        TellEnd(outcome, Elapsed());  // cancelled
+    }
+    return outcome;
+}
+
+void DownloadRun::Run() {
+    m_start = Clock::now();
+    TellPhase(Initiating);
     std::uint8_t code = 0;
     if (!ReachBootloader(code)) {
-        return Result();
+        return;
     }
     if (code != m_image.GetHardwareCode()) {
         Fail(FailureKind::WrongHardwareCode, FormatText(DownloadMessages::IncorrectHardwareCode,
                                                         unsigned{code}, m_portName.c_str()));
-        return Result();
+        return;
     }
-    Tell([](auto& p) { p.ReportPhase(Connected); });
+    TellPhase(Connected);
     if (!SetVersionNumber(m_port, m_image.GetVersion())) {
         Fail(FailureKind::VersionRefused,
              FormatText(DownloadMessages::FailedToSetVersionNumber, unsigned{m_image.GetVersion()},
                         m_portName.c_str()));
-        return Result();
+        return;
     }
     DrainPort(m_port);
     if (SendImage()) {
         Finish();
     }
-    return Result();
 }
 
-DownloadResult DownloadRun::Result() const {
-    if (!m_failure.Completed() || m_completed) {
-        return m_failure;
+DownloadOutcome DownloadRun::Result() const {
+    if (!m_outcome.Completed() || m_completed) {
+        return m_outcome;
     }
     return {FailureKind::Cancelled, 0, DownloadMessages::DownloadCancelled, {}};
 }
@@ -158,7 +176,7 @@ bool DownloadRun::ReachBootloader(std::uint8_t& code) {
 }
 
 bool DownloadRun::HandOverToBootloader() {
-    m_port = OpenPort(m_portName, ReadApplicationSettings(), m_stop, m_observer);
+    m_port = OpenPort(m_portName, m_applicationSettings(), m_stop, m_observer);
     if (!m_port.IsValid()) {
         return FailToOpen(
             FailureKind::OpenApplicationPort,
@@ -199,7 +217,7 @@ bool DownloadRun::SendImage() {
                         FormatText(DownloadMessages::FailedToSendDataBlock, start + offset));
         }
         offset += size;
-        Tell([&](auto& p) { p.ReportProgress(offset, length); });
+        TellProgress(offset);
     }
     return !Stopped();
 }
@@ -215,23 +233,16 @@ bool DownloadRun::Finish() {
         return Fail(FailureKind::FinishFailed,
                     FormatText(DownloadMessages::FailedToFinishDownload, m_portName.c_str()));
     }
-    const std::uint32_t length = m_image.GetLength();
-    Tell([&](auto& p) { p.ReportProgress(length, length); });
+    TellProgress(m_image.GetLength());
     if (!Stopped()) {
         m_completed = true;
-        m_progress.ReportPhase(Completed);
+        // The completion and the end are one moment.
+        const std::uint32_t elapsedMs = Elapsed();
+        m_onEvent({.kind = DownloadEvent::Kind::Phase, .elapsedMs = elapsedMs, .phase = Completed});
+        TellEnd(m_outcome, elapsedMs);
     }
     ClosePort(m_port);
     return true;
-}
-
-LineSettings DownloadRun::ReadApplicationSettings() const {
-    LineSettings settings;
-    settings.baudRate = m_progress.GetAppBaudRate();
-    settings.dataBits = m_progress.GetAppDataBits();
-    settings.parity = static_cast<Parity>(m_progress.GetAppParity());
-    settings.stopBits = static_cast<StopBits>(m_progress.GetAppStopBits());
-    return settings;
 }
 
 bool DownloadRun::Pause(std::chrono::milliseconds duration) {
@@ -246,8 +257,8 @@ bool DownloadRun::Fail(FailureKind kind, const std::string& text, int systemErro
             systemError = loss->error;
             reason = LossReason(loss->words);
         }
-        m_failure = {kind, systemError, text, std::move(reason)};
-        m_progress.ReportError(text.c_str());
+        m_outcome = {kind, systemError, text, std::move(reason)};
+        TellEnd(m_outcome, Elapsed());
     }
     ClosePort(m_port);
     return false;
@@ -263,7 +274,32 @@ bool DownloadRun::FailToOpen(FailureKind kind, const std::string& text) {
         return Fail(FailureKind::PortLost, text, error,
                     LossReason(std::generic_category().message(error)));
     }
-    return Fail(kind, text, error);
+    return Fail(kind, text, error, error != 0 ? ExplainOpenError(m_portName, error) : "");
+}
+
+void DownloadRun::TellPhase(DownloadPhase phase) {
+    if (!Stopped()) {
+        m_onEvent({.kind = DownloadEvent::Kind::Phase, .elapsedMs = Elapsed(), .phase = phase});
+    }
+}
+
+void DownloadRun::TellProgress(std::uint32_t done) {
+    if (!Stopped()) {
+        m_onEvent({.kind = DownloadEvent::Kind::Progress,
+                   .elapsedMs = Elapsed(),
+                   .done = done,
+                   .total = m_image.GetLength()});
+    }
+}
+
+void DownloadRun::TellEnd(const DownloadOutcome& outcome, std::uint32_t elapsedMs) {
+    m_ended = true;
+    m_onEvent({.kind = DownloadEvent::Kind::End, .elapsedMs = elapsedMs, .outcome = &outcome});
+}
+
+std::uint32_t DownloadRun::Elapsed() const {
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count());
 }
 
 bool DownloadRun::FailNoHardwareCode() {
@@ -285,10 +321,48 @@ static_assert(FailureKindNames.size() == std::size_t(FailureKind::Cancelled) + 1
 static_assert(FailureKindNames[std::size_t(FailureKind::PortLost)] ==
               std::string_view("port_lost"));
 
-DownloadResult PerformDownload(WorkerThread::Progress& progress, std::stop_token stop,
-                               LineObserver* observer) {
-    DownloadRun run(progress, std::move(stop), observer);
+DownloadOutcome Download(const DownloadRequest& request, std::stop_token stop,
+                         const DownloadEvents& onEvent, LineObserver* observer) {
+    DownloadRun run(
+        request.port, [&request] { return request.application; }, request.image, std::move(stop),
+        onEvent, observer);
     return run.Execute();
+}
+
+DownloadOutcome PerformDownload(WorkerThread::Progress& progress, std::stop_token stop,
+                                LineObserver* observer) {
+    const FirmwareImage& image = progress.GetImage();
+    std::string port = CopyOf(progress.GetPortName());
+    const auto applicationSettings = [&progress] {
+        LineSettings settings;
+        settings.baudRate = progress.GetAppBaudRate();
+        settings.dataBits = progress.GetAppDataBits();
+        settings.parity = static_cast<Parity>(progress.GetAppParity());
+        settings.stopBits = static_cast<StopBits>(progress.GetAppStopBits());
+        return settings;
+    };
+    const DownloadEvents report = [&progress](const DownloadEvent& event) {
+        ReportTo(progress, event);
+    };
+    DownloadRun run(std::move(port), applicationSettings, image, std::move(stop), report, observer);
+    return run.Execute();
+}
+
+void ReportTo(WorkerThread::Progress& progress, const DownloadEvent& event) {
+    switch (event.kind) {
+        case DownloadEvent::Kind::Phase:
+            progress.ReportPhase(event.phase);
+            break;
+        case DownloadEvent::Kind::Progress:
+            progress.ReportProgress(event.done, event.total);
+            break;
+        case DownloadEvent::Kind::End:
+            // A completion was its phase; a cancellation is not reported.
+            if (!event.outcome->Completed() && event.outcome->kind != FailureKind::Cancelled) {
+                progress.ReportError(event.outcome->message.c_str());
+            }
+            break;
+    }
 }
 
 std::uint32_t DownloadWorker(WorkerThread::Progress* progress, std::stop_token stop) {

@@ -3,15 +3,14 @@
 #include <chrono>
 #include <cstdint>
 #include <stop_token>
-#include <string>
 
 #include "download/progress.h"
+#include "download/session.h"
 #include "link/serial_port.h"
 
+// The download as a thread routine reporting through WorkerThread::Progress, for windows that
+// implement it: an adapter over Download.
 namespace quorvale {
-
-constexpr unsigned MaxAttempts = 10;
-constexpr std::uint32_t BlockSize = 256;
 
 // Performs one whole download: hands the controller over to its bootloader, checks its
 // hardware code, sets the version number, sends every block that is not all 0xFF and the
@@ -21,42 +20,15 @@ constexpr std::uint32_t BlockSize = 256;
 // milliseconds, wherever it is, and makes no further report.
 std::uint32_t DownloadWorker(WorkerThread::Progress* progress, std::stop_token stop = {});
 
-// What a download came to, for callers that act on more than the text: the command line's
-// events and records. The dialog needs only the reports.
-enum class FailureKind : std::uint8_t {
-    None,  // completed
-    OpenApplicationPort,
-    OpenBootloaderPort,
-    NoHardwareCode,
-    WrongHardwareCode,
-    VersionRefused,
-    BlockRefused,
-    FinishFailed,
-    // The port itself went away (adapter pulled, line hung up), whatever the step: a bad
-    // contact rather than a controller that refused.
-    PortLost,
-    Cancelled,
-};
+// The download DownloadWorker performs, answering what it came to. The application's
+// settings are read through `progress` on every attempt. A stop before the completion is
+// reported makes it Cancelled.
+DownloadOutcome PerformDownload(WorkerThread::Progress& progress, std::stop_token stop = {},
+                                LineObserver* observer = nullptr);
 
-struct DownloadResult {
-    FailureKind kind = FailureKind::None;
-    // The system's error number behind the failure where it gave one (a port that would not
-    // open, or that went away), else 0.
-    int systemError = 0;
-    // The failure text as reported, or the cancellation's text; empty when completed.
-    std::string message;
-    // Why, in words, where the download knows it itself (a rate the port cannot make, a port
-    // that went away); else empty, and a caller may explain `systemError`.
-    std::string reason;
-
-    bool Completed() const { return kind == FailureKind::None; }
-};
-
-// The download DownloadWorker performs, answering what it came to. A stop before the
-// completion is reported makes it Cancelled. `observer`, when given, sees every port the run
-// opens.
-DownloadResult PerformDownload(WorkerThread::Progress& progress, std::stop_token stop = {},
-                               LineObserver* observer = nullptr);
+// Hands one event to the Progress operation that reports it: a failure's text to
+// ReportError; a cancellation to none.
+void ReportTo(WorkerThread::Progress& progress, const DownloadEvent& event);
 
 // Waits `duration` unless the stop comes first, without waking in between; answers whether
 // it was not stopped. The worker's pauses, and any caller's that must end on the same stop.

@@ -74,6 +74,11 @@ struct PortLoss {
 // codes on Windows.
 bool MeansPortGone(long error);
 
+// Why a port could not be opened, for the line under the failure text: the system's own
+// words for OpenPort's error number, and for a permission problem the group the user needs
+// to be in.
+std::string ExplainOpenError(const std::string& port, int error);
+
 // Whether OpenPort's error number, for a port that opened before, says the device is gone:
 // its node removed or its driver detached. Each backend knows its own.
 bool OpenErrorMeansGone(int openError);

@@ -47,7 +47,7 @@ const char* FailureKindName(FailureKind kind) {
     return FailureKindNames[static_cast<std::size_t>(kind)];
 }
 
-const char* OutcomeName(const DownloadResult& result) {
+const char* OutcomeName(const DownloadOutcome& result) {
     if (result.Completed()) {
         return "completed";
     }

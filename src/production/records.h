@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "download/worker.h"
+#include "download/session.h"
 #include "image/firmware_image.h"
 
 namespace quorvale {
@@ -24,14 +24,10 @@ std::string JsonLine(const Json& object);
 Json ImageFields(const std::string& file, const FirmwareImage& image);
 
 // The name events and records give an outcome or a failure kind.
-const char* OutcomeName(const DownloadResult& result);
+const char* OutcomeName(const DownloadOutcome& result);
 const char* FailureKindName(FailureKind kind);
 
 // This machine's name, as records give it; empty if the system won't say.
 std::string HostName();
-
-// Why a port could not be opened, for the line under the failure text: the system's own
-// words, and for a permission problem the group the user needs to be in.
-std::string ExplainOpenFailure(const std::string& port, int error);
 
 }  // namespace quorvale

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "download/texts.h"
+#include "download/worker.h"
 #include "link/serial_port.h"
 
 namespace quorvale {
@@ -37,69 +38,28 @@ void LetNewPortSettle(const std::string& port, std::stop_token stop) {
     }
 }
 
-// One download on one slot: the inputs its worker asks for, passed on reports, and the time.
-class SlotDownload final : public WorkerThread::Progress {
-public:
-    SlotDownload(const SlotRun& run, const std::string& port, SlotReports& reports)
-        : m_run(run), m_port(port), m_reports(reports) {}
-
-    const char* GetPortName() const override { return m_port.c_str(); }
-    std::uint32_t GetAppBaudRate() const override { return m_run.line.baudRate; }
-    std::uint8_t GetAppDataBits() const override { return m_run.line.dataBits; }
-    std::uint8_t GetAppParity() const override {
-        return static_cast<std::uint8_t>(m_run.line.parity);
-    }
-    std::uint8_t GetAppStopBits() const override {
-        return static_cast<std::uint8_t>(m_run.line.stopBits);
-    }
-    const FirmwareImage& GetImage() const override { return m_run.image; }
-
-    void ReportError(const char*) override {
-        // The result carries the text, with its kind; the time is taken here, where it ended.
-        m_outcome.elapsedMs = Elapsed();
-    }
-
-    void ReportPhase(DownloadPhase phase) override {
-        if (phase == Initiating) {
-            m_start = Clock::now();
-        } else if (phase == Completed) {
-            m_outcome.elapsedMs = Elapsed();
+// One download on one slot: its events passed on, and what it came to.
+SlotOutcome PerformOnSlot(const SlotRun& run, const std::string& port, SlotReports& reports,
+                          std::stop_token stop) {
+    SlotOutcome outcome;
+    LineObserver* observer = reports.Starting();
+    const DownloadEvents onEvent = [&](const DownloadEvent& event) {
+        if (event.kind == DownloadEvent::Kind::End) {
+            outcome.elapsedMs = event.elapsedMs;
+            return;
         }
-        m_reports.Phase(phase, phase == Completed ? m_outcome.elapsedMs : Elapsed());
-    }
-
-    void ReportProgress(std::uint32_t done, std::uint32_t total) override {
-        m_outcome.bytesDone = done;
-        m_reports.Progress(done, total, Elapsed());
-    }
-
-    SlotOutcome Perform(std::stop_token stop) {
-        LineObserver* observer = m_reports.Starting();
-        m_outcome.result = PerformDownload(*this, std::move(stop), observer);
-        if (m_outcome.result.kind == FailureKind::Cancelled) {
-            m_outcome.elapsedMs = Elapsed();
+        if (event.kind == DownloadEvent::Kind::Progress) {
+            outcome.bytesDone = event.done;
         }
-        m_outcome.endTime = UtcTimestamp(std::chrono::system_clock::now());
-        if (!m_outcome.result.reason.empty()) {
-            m_outcome.systemErrorText = m_outcome.result.reason;
-        } else if (m_outcome.result.systemError != 0) {
-            m_outcome.systemErrorText = ExplainOpenFailure(m_port, m_outcome.result.systemError);
-        }
-        return m_outcome;
+        reports.Event(event);
+    };
+    outcome.result = Download({port, run.line, run.image}, std::move(stop), onEvent, observer);
+    outcome.endTime = UtcTimestamp(std::chrono::system_clock::now());
+    if (!outcome.result.reason.empty()) {
+        outcome.systemErrorText = outcome.result.reason;
     }
-
-private:
-    std::uint32_t Elapsed() const {
-        return static_cast<std::uint32_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count());
-    }
-
-    const SlotRun& m_run;
-    const std::string& m_port;
-    SlotReports& m_reports;
-    Clock::time_point m_start = Clock::now();
-    SlotOutcome m_outcome;
-};
+    return outcome;
+}
 
 }  // namespace
 
@@ -152,7 +112,7 @@ void Tally::End() {
     m_ending = true;
 }
 
-void Tally::EndDownload(std::size_t slot, const DownloadResult& result) {
+void Tally::EndDownload(std::size_t slot, const DownloadOutcome& result) {
     const std::lock_guard lock(m_mutex);
     const bool cancelled = result.kind == FailureKind::Cancelled;
     m_slots[slot].completed += result.Completed() ? 1 : 0;
@@ -209,8 +169,7 @@ void SlotLoop::Serve(std::stop_token stop) {
 }
 
 void SlotLoop::Download(std::stop_token stop) {
-    SlotDownload download(m_run, m_port, m_reports);
-    m_last = download.Perform(std::move(stop));
+    m_last = PerformOnSlot(m_run, m_port, m_reports, std::move(stop));
     m_tally.EndDownload(m_index, m_last->result);
     m_reports.Ended(*m_last);
     Record(*m_last);

@@ -11,8 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "download/progress.h"
-#include "download/worker.h"
+#include "download/session.h"
 #include "files/append_file.h"
 #include "image/firmware_image.h"
 #include "link/serial_port.h"
@@ -49,7 +48,7 @@ struct SlotRun {
 
 // How one download on a slot ended.
 struct SlotOutcome {
-    DownloadResult result;
+    DownloadOutcome result;
     std::uint32_t elapsedMs = 0;
     std::uint32_t bytesDone = 0;
     // When it ended, as records give it.
@@ -81,9 +80,8 @@ public:
     virtual void Waiting(SlotWait what) = 0;
     // A download begins; its line is traced to the observer answered, if any, until it ends.
     virtual LineObserver* Starting() = 0;
-    // The download's own reports, with the time since it began.
-    virtual void Phase(DownloadPhase phase, std::uint32_t elapsedMs) = 0;
-    virtual void Progress(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs) = 0;
+    // The download's phases and progress, as it tells them.
+    virtual void Event(const DownloadEvent& event) = 0;
     // The download ended; its record is written next.
     virtual void Ended(const SlotOutcome& outcome) = 0;
     // The record line could not be written.
@@ -108,7 +106,7 @@ public:
     bool GoesOn() const;
     void End();
     // A cancelled download counts neither way.
-    void EndDownload(std::size_t slot, const DownloadResult& result);
+    void EndDownload(std::size_t slot, const DownloadOutcome& result);
     // A slot that gave up without a download (it never appeared) counts as a failure.
     void GaveUp(std::size_t slot);
 

@@ -260,6 +260,10 @@ void CDownloadDlg::SetText(int id, const std::string& text) {
     }
 }
 
+void CDownloadDlg::SetToolTip(int id, const std::string& text) {
+    Control(id)->setToolTip(QString::fromLocal8Bit(text));
+}
+
 void CDownloadDlg::SetEnabled(int id, bool enabled) {
     Control(id)->setEnabled(enabled);
 }

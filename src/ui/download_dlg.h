@@ -72,6 +72,7 @@ private:
     int Selection(int id) const override;
     void Select(int id, int index) override;
     void SetText(int id, const std::string& text) override;
+    void SetToolTip(int id, const std::string& text) override;
     void SetEnabled(int id, bool enabled) override;
     void SetVisible(int id, bool visible) override;
     void SetProgressRange(int maximum) override;

@@ -179,6 +179,26 @@ void CDownloadDlg::SetText(int id, const std::string& text) {
     SetDlgItemTextA(m_window, id, text.c_str());
 }
 
+void CDownloadDlg::SetToolTip(int id, const std::string& text) {
+    if (!m_toolTips) {
+        m_toolTips = CreateWindowExA(
+            0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, m_instance, nullptr);
+        // A reason can be long: wrap it rather than run it off the screen.
+        SendMessageA(m_toolTips, TTM_SETMAXTIPWIDTH, 0, 480);
+    }
+    TOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = m_window;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(m_window, id));
+    SendMessageA(m_toolTips, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    if (!text.empty()) {
+        tool.lpszText = const_cast<char*>(text.c_str());
+        SendMessageA(m_toolTips, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
 void CDownloadDlg::SetEnabled(int id, bool enabled) {
     EnableWindow(GetDlgItem(m_window, id), enabled ? TRUE : FALSE);
     KeepFocusInTheDialog();

@@ -44,6 +44,7 @@ private:
     int Selection(int id) const override;
     void Select(int id, int index) override;
     void SetText(int id, const std::string& text) override;
+    void SetToolTip(int id, const std::string& text) override;
     void SetEnabled(int id, bool enabled) override;
     void SetVisible(int id, bool visible) override;
     void SetProgressRange(int maximum) override;
@@ -57,6 +58,8 @@ private:
     HWND m_window = nullptr;
     HICON m_hIcon = nullptr;
     HCURSOR m_cursorBeforeWait = nullptr;
+    // Made with the first tip; the dialog, its owner, destroys it.
+    HWND m_toolTips = nullptr;
     RegistryStore m_store;
     // The worker's changes wait here for the dialog's thread, which a private message wakes.
     PostedChanges m_posted;

@@ -18,8 +18,9 @@ class CDownloadApp {
 public:
     // Answers false, so that the application ends when the dialog has closed.
     bool InitInstance(HINSTANCE instance) {
-        // The progress bar's class, and the visual styles the manifest asks for.
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        // The progress bar's and the tips' classes, and the visual styles the manifest asks for.
+        INITCOMMONCONTROLSEX controls{sizeof controls,
+                                      ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
         InitCommonControlsEx(&controls);
         const std::vector<std::string> arguments(__argv, __argv + __argc);
         // The dialog holds the 64 KiB image buffer: too large for the stack to be a good home.

@@ -180,12 +180,13 @@ LineObserver* TileReports::Starting() {
     return nullptr;
 }
 
-void TileReports::Phase(DownloadPhase, std::uint32_t) {
+void TileReports::Event(const DownloadEvent& event) {
     // Starting and the end say all the tile shows of the phases.
-}
-
-void TileReports::Progress(std::uint32_t done, std::uint32_t total, std::uint32_t) {
-    Post([done, total](SlotTile& tile) { tile.ShowProgress(done, total); });
+    if (event.kind == DownloadEvent::Kind::Progress) {
+        Post([done = event.done, total = event.total](SlotTile& tile) {
+            tile.ShowProgress(done, total);
+        });
+    }
 }
 
 void TileReports::Ended(const SlotOutcome& outcome) {

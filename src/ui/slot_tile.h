@@ -71,8 +71,7 @@ public:
 
     void Waiting(SlotWait what) override;
     LineObserver* Starting() override;
-    void Phase(DownloadPhase phase, std::uint32_t elapsedMs) override;
-    void Progress(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs) override;
+    void Event(const DownloadEvent& event) override;
     void Ended(const SlotOutcome& outcome) override;
     void RecordFailed(const std::string& error) override;
     void GaveUp(const std::string& why) override;

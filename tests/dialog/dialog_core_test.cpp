@@ -35,6 +35,7 @@ public:
     std::map<int, Strings> items;
     std::map<int, int> selection;
     std::map<int, std::string> texts;
+    std::map<int, std::string> toolTips;
     std::map<int, bool> enabled;
     std::map<int, bool> visible;
     int progressMaximum = -1;
@@ -54,6 +55,7 @@ public:
     }
     void Select(int id, int index) override { selection[id] = index < ItemCount(id) ? index : -1; }
     void SetText(int id, const std::string& text) override { texts[id] = text; }
+    void SetToolTip(int id, const std::string& text) override { toolTips[id] = text; }
     void SetEnabled(int id, bool on) override { enabled[id] = on; }
     void SetVisible(int id, bool on) override { visible[id] = on; }
     void SetProgressRange(int maximum) override { progressMaximum = maximum; }
@@ -267,6 +269,8 @@ TEST_F(DialogCoreTest, OkStoresTheTextsCapturesTheCodesAndStarts) {
 
     ASSERT_TRUE(RunPostedUntil([&] { return m_core->GetState() == State::Finished; }, 2s));
     EXPECT_EQ(m_view->Status(), "Failed to open application port '/nonexistent/tty'");
+    // The system's reason rests on the status box.
+    EXPECT_EQ(m_view->toolTips[IdStatusEdit], "No such file or directory");
     m_core->OnOK();  // one run, one download
     EXPECT_EQ(m_core->GetState(), State::Finished);
 }

@@ -362,7 +362,7 @@ TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
         StartController(c.controller);
         RecordingProgress& progress = MakeProgress();
 
-        const DownloadResult result = PerformDownload(progress);
+        const DownloadOutcome result = PerformDownload(progress);
 
         Events expected{"Initiating"};
         if (c.connected) {
@@ -384,7 +384,7 @@ TEST_F(DownloadTest, EachFailureEndsWithItsTextAndReleasesThePort) {
 TEST_F(DownloadTest, PortThatCannotBeOpenedFailsAtOnce) {
     LoadImage(Bytes(256, 0x11), 0);
     RecordingProgress& progress = MakeProgress(m_dir.File("ttyMissing"));
-    const DownloadResult result = PerformDownload(progress);
+    const DownloadOutcome result = PerformDownload(progress);
     EXPECT_EQ(result.kind, FailureKind::OpenApplicationPort);
     EXPECT_EQ(result.systemError, ENOENT);
     EXPECT_EQ(progress.Recorded(),
@@ -427,7 +427,7 @@ TEST_F(DownloadTest, BootloaderPortTakenDuringTheHandOverPause) {
         }
     });
 
-    const DownloadResult result = PerformDownload(progress);
+    const DownloadOutcome result = PerformDownload(progress);
 
     grabber.request_stop();
     grabber.join();
@@ -444,7 +444,7 @@ TEST_F(DownloadTest, ARateThePortCannotMakeFailsItsOpenBeforeAByteGoesOut) {
     sim::SimulatedController& sim = StartController();
     RecordingProgress& progress = MakeProgress();
 
-    const DownloadResult result = PerformDownload(progress);
+    const DownloadOutcome result = PerformDownload(progress);
 
     EXPECT_EQ(result.kind, FailureKind::OpenBootloaderPort);
     EXPECT_EQ(result.message, "Failed to open port '" + sim.PortPath() + "'");
@@ -478,8 +478,6 @@ struct LossCase {
 TEST_F(DownloadTest, PortThatGoesAwayIsALostPortWithTheStepsText) {
     // Reply 0 answers the hardware code; reply 6 answers the fifth block (address 0x1400).
     const LossCase cases[] = {
-        // Between the application's port and the bootloader's, the node itself goes.
-        {"in the hand-over pause", kEntryRequest.size(), {}, "Failed to open port '%s'"},
         {"waiting for the hardware code",
          kWireBytesToQuery,
          {.replyFaults = {{0, sim::ReplyFault::Delay}}, .replyDelay = 900ms},
@@ -494,7 +492,7 @@ TEST_F(DownloadTest, PortThatGoesAwayIsALostPortWithTheStepsText) {
         LoadImage(Bytes(16 * 256, 0x21), 0x1000);
         sim::SimulatedController& sim = StartController(c.controller);
         RecordingProgress& progress = MakeProgress();
-        DownloadResult result;
+        DownloadOutcome result;
         std::chrono::nanoseconds workerCpu{};
         std::jthread worker([&] {
             const auto cpuBefore = test::ThreadCpuTime();
@@ -519,6 +517,33 @@ TEST_F(DownloadTest, PortThatGoesAwayIsALostPortWithTheStepsText) {
     }
 }
 
+// Pulls the controller out as the hand-over request leaves, on the worker's own thread, so
+// that its node is gone when the bootloader's port opens.
+struct PullOnHandOver final : LineObserver {
+    explicit PullOnHandOver(sim::SimulatedController& sim) : sim(sim) {}
+    void SettingsApplied(const LineSettings&) override {}
+    void Sent(std::span<const std::uint8_t> bytes) override {
+        if (Bytes(bytes.begin(), bytes.end()) == kEntryRequest) {
+            sim.Disconnect();
+        }
+    }
+    void Received(std::span<const std::uint8_t>) override {}
+    sim::SimulatedController& sim;
+};
+
+TEST_F(DownloadTest, PortGoneInTheHandOverPauseIsALostPortNotARefusedOpen) {
+    LoadImage(Bytes(512, 0x21), 0);
+    sim::SimulatedController& sim = StartController();
+    RecordingProgress& progress = MakeProgress();
+    PullOnHandOver pull(sim);
+
+    const DownloadOutcome result = PerformDownload(progress, {}, &pull);
+
+    EXPECT_EQ(result.kind, FailureKind::PortLost);
+    EXPECT_EQ(result.message, "Failed to open port '" + sim.PortPath() + "'");
+    EXPECT_EQ(result.reason, "The port went away: No such file or directory");
+}
+
 TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsALostPort) {
     // The last block was acknowledged; the controller is pulled out before the finish frame.
     LoadImage(Bytes(512, 0x21), 0);
@@ -537,6 +562,49 @@ TEST_F(DownloadTest, ControllerGoneBeforeTheFinishFrameIsALostPort) {
                       "Error: Failed to finish download on port '" + sim.PortPath() + "'"}));
     EXPECT_TRUE(sim.Downloads().empty());
     EXPECT_EQ(DescriptorsOn(sim.PortPath()), 0u) << "the worker left its port open";
+}
+
+// The engine's own stream: what Download tells, in order, from its one clock.
+TEST_F(DownloadTest, DownloadTellsPhasesAndProgressThenOneEndWithTheOutcome) {
+    struct Case {
+        const char* name;
+        std::uint8_t hardwareCode;
+        std::string kinds;  // P phase, G progress, E end
+        FailureKind kind;
+    };
+    const Case cases[] = {
+        {"completed", kHardware, "PPGGGPE", FailureKind::None},
+        {"another controller", kHardware + 1, "PE", FailureKind::WrongHardwareCode},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadImage(Bytes(512, 0x21), 0);
+        const sim::SimulatedController& sim = StartController({.hardwareCode = c.hardwareCode});
+        std::string kinds;
+        std::vector<std::uint32_t> times;
+        std::optional<DownloadOutcome> ended;
+        const DownloadEvents onEvent = [&](const DownloadEvent& event) {
+            kinds += "PGE"[static_cast<int>(event.kind)];
+            times.push_back(event.elapsedMs);
+            if (event.kind == DownloadEvent::Kind::End) {
+                ended = *event.outcome;
+            }
+        };
+
+        const DownloadOutcome outcome =
+            Download({sim.PortPath(), kApplication, m_image}, {}, onEvent);
+
+        EXPECT_EQ(kinds, c.kinds);
+        EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+        EXPECT_EQ(outcome.kind, c.kind);
+        ASSERT_TRUE(ended.has_value());
+        EXPECT_EQ(ended->kind, outcome.kind);
+        EXPECT_EQ(ended->message, outcome.message);
+        if (c.kind == FailureKind::None) {
+            // The completion and the end are one moment.
+            EXPECT_EQ(times[times.size() - 2], times.back());
+        }
+    }
 }
 
 // Stops the worker from another thread once `ready` events were reported and the controller
@@ -563,7 +631,7 @@ TEST_F(DownloadTest, StopEndsTheRunQuicklyWithoutFurtherReports) {
         LoadImage(Bytes(16 * 256, 0x33), 0);
         const sim::SimulatedController& sim = StartController(c.controller);
         RecordingProgress& progress = MakeProgress();
-        DownloadResult result;
+        DownloadOutcome result;
         std::jthread worker(
             [&](std::stop_token stop) { result = PerformDownload(progress, stop); });
         progress.WaitForEvents(c.eventsBeforeStop);

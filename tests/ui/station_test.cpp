@@ -34,8 +34,8 @@ const Report kWaiting = [](SlotReports& r) { r.Waiting(SlotWait::ForController);
 const Report kUnplug = [](SlotReports& r) { r.Waiting(SlotWait::ForUnplug); };
 const Report kStarting = [](SlotReports& r) { r.Starting(); };
 const Report kHalfWay = [](SlotReports& r) {
-    r.Phase(Connected, 40);
-    r.Progress(512, 1024, 80);
+    r.Event({.kind = DownloadEvent::Kind::Phase, .elapsedMs = 40, .phase = Connected});
+    r.Event({.kind = DownloadEvent::Kind::Progress, .elapsedMs = 80, .done = 512, .total = 1024});
 };
 const Report kPassed = [](SlotReports& r) { r.Ended(Outcome(FailureKind::None, "", 12345)); };
 

@@ -1,16 +1,16 @@
 // Why a port could not be opened, on Windows.
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
-#include "production/records.h"
+#include "link/serial_port.h"
 
 namespace quorvale {
 
-std::string ExplainOpenFailure(const std::string& port, int error) {
+std::string ExplainOpenError(const std::string& port, int error) {
     if (error == EBUSY) {
         return "Access denied: another program is using " + port;
     }
-    return std::strerror(error);
+    return std::generic_category().message(error);
 }
 
 }  // namespace quorvale

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
-#include "production/records.h"
+#include "link/serial_port.h"
 
 namespace quorvale {
 namespace {
@@ -22,8 +22,8 @@ std::string GroupName(gid_t group) {
 
 }  // namespace
 
-std::string ExplainOpenFailure(const std::string& port, int error) {
-    std::string text = std::strerror(error);
+std::string ExplainOpenError(const std::string& port, int error) {
+    std::string text = std::generic_category().message(error);
     struct stat info {};
     if ((error == EACCES || error == EPERM) && ::stat(port.c_str(), &info) == 0) {
         text += ": the user needs to be in the group '" + GroupName(info.st_gid) +
