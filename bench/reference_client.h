@@ -3,7 +3,7 @@
 #include <string>
 
 #include "image/firmware_image.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale::bench {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "image/firmware_image.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale::cli {
 

@@ -9,7 +9,7 @@
 
 #include "cli/number.h"
 #include "download/texts.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale::cli {
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale::cli {
 

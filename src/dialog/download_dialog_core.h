@@ -10,7 +10,7 @@
 #include "download/progress.h"
 #include "download/session.h"
 #include "image/firmware_image.h"
-#include "ports/serial_port.h"
+#include "ports/port_list.h"
 
 namespace quorvale {
 

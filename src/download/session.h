@@ -7,7 +7,7 @@
 
 #include "download/progress.h"
 #include "image/firmware_image.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 // One download, the engine's own entry: what to download where, one stream of events while
 // it runs, and what it came to.

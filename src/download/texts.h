@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 

@@ -12,7 +12,7 @@
 
 #include "download/texts.h"
 #include "link/bootloader.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 namespace {

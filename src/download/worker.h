@@ -6,7 +6,7 @@
 
 #include "download/progress.h"
 #include "download/session.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 // The download as a thread routine reporting through WorkerThread::Progress, for windows that
 // implement it: an adapter over Download.

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "link/byte_buffer.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 

@@ -2,7 +2,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 

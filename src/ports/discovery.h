@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ports/device_setup.h"
-#include "ports/serial_port.h"
+#include "ports/port_list.h"
 
 namespace quorvale {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/serial_port.h"
+#include "ports/port_list.h"
 
 namespace quorvale {
 

@@ -7,7 +7,7 @@
 
 #include "download/texts.h"
 #include "download/worker.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 namespace {

@@ -14,7 +14,7 @@
 #include "download/session.h"
 #include "files/append_file.h"
 #include "image/firmware_image.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 #include "ports/path_watch.h"
 #include "production/records.h"
 

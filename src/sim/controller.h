@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 #include "sim/pseudo_terminal.h"
 
 namespace quorvale::sim {

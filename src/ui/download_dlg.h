@@ -8,7 +8,7 @@
 
 #include "dialog/dialog_view.h"
 #include "dialog/download_dialog_core.h"
-#include "ports/serial_port.h"
+#include "ports/port_list.h"
 
 class QComboBox;
 

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 

@@ -12,7 +12,7 @@
 
 #include "cli/command_line.h"
 #include "image/firmware_file.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 #include "sim/controller.h"
 #include "support/process.h"
 #include "support/temp_dir.h"

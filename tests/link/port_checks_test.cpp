@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 namespace {

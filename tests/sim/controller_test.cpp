@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 #include "support/timing.h"
 
 namespace quorvale::sim {

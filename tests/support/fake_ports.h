@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/serial_port.h"
+#include "ports/port_list.h"
 
 namespace quorvale::test {
 

@@ -1,4 +1,4 @@
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "files/system_error.h"
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 namespace quorvale {
 

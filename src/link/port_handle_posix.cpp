@@ -12,7 +12,7 @@
 #include <optional>
 #include <utility>
 
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 #include "link/termios_mapping.h"
 
 namespace quorvale {

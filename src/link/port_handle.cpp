@@ -1,5 +1,5 @@
 // What both serial backends share: moving a handle, the receive buffer, closing.
-#include "link/serial_port.h"
+#include "link/port_handle.h"
 
 #include <algorithm>
 #include <cerrno>
