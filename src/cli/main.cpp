@@ -3,10 +3,10 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/line_options.h"
-#include "cli/number.h"
 #include "cli/signals.h"
 #include "download/texts.h"
+#include "settings/line_options.h"
+#include "settings/number.h"
 
 namespace quorvale::cli {
 namespace {

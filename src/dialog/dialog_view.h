@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "settings/settings_store.h"
+
 namespace quorvale {
 
 // What the download dialog asks of the window that draws it: its controls, addressed by the
@@ -40,16 +42,6 @@ public:
     // Runs `change` on the dialog's thread, after every change posted before it. May be
     // called from any thread.
     virtual void Post(std::function<void()> change) = 0;
-};
-
-// The per-user store of text values, addressed by section and value name under the
-// application's own vendor key and name.
-class SettingsStore {
-public:
-    virtual ~SettingsStore() = default;
-    // The stored text, or `fallback` when the value is absent.
-    virtual std::string Read(const char* section, const char* name, const char* fallback) = 0;
-    virtual void Write(const char* section, const char* name, const std::string& text) = 0;
 };
 
 // Where the per-user settings live: vendor key and application name.

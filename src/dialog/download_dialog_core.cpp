@@ -7,22 +7,12 @@
 
 #include "dialog/dialog_template.h"
 #include "download/texts.h"
+#include "settings/remembered_line.h"
 
 namespace quorvale {
 namespace {
 
-constexpr char kSettingsSection[] = "SerialPort";
 constexpr int kProgressMaximum = 255;
-
-struct StoredSetting {
-    const char* name;
-    const char* fallback;
-};
-constexpr StoredSetting kPortName{"Name", ""};
-constexpr StoredSetting kBaud{"Baud", "9600"};
-constexpr StoredSetting kDataBits{"DataBits", "8"};
-constexpr StoredSetting kParity{"parity", "None"};
-constexpr StoredSetting kStopBits{"StopBits", "1"};
 
 // The controls a download must not change while it runs.
 constexpr int kInputs[] = {IdFileEdit,      IdPortCombo, IdStopBitsCombo, IdParityCombo,
@@ -150,21 +140,21 @@ void DownloadDialogCore::FillSettingLists() {
 }
 
 void DownloadDialogCore::RestoreSettings() {
-    m_portName = m_store.Read(kSettingsSection, kPortName.name, kPortName.fallback);
+    m_portName = m_store.Read(kLineSection, kStoredPortName.name, kStoredPortName.fallback);
     for (const PortEntry& port : m_ports) {
         if (port->GetPortName() == m_portName) {
             SelectString(m_view, IdPortCombo, port->GetFriendlyName());
             break;
         }
     }
-    SelectStoredOrFirst(IdBaudCombo, kBaud.name, kBaud.fallback);
-    SelectStoredOrFirst(IdDataBitsCombo, kDataBits.name, kDataBits.fallback);
-    SelectStoredOrFirst(IdParityCombo, kParity.name, kParity.fallback);
-    SelectStoredOrFirst(IdStopBitsCombo, kStopBits.name, kStopBits.fallback);
+    SelectStoredOrFirst(IdBaudCombo, kStoredBaud.name, kStoredBaud.fallback);
+    SelectStoredOrFirst(IdDataBitsCombo, kStoredDataBits.name, kStoredDataBits.fallback);
+    SelectStoredOrFirst(IdParityCombo, kStoredParity.name, kStoredParity.fallback);
+    SelectStoredOrFirst(IdStopBitsCombo, kStoredStopBits.name, kStoredStopBits.fallback);
 }
 
 void DownloadDialogCore::SelectStoredOrFirst(int id, const char* name, const char* fallback) {
-    if (SelectString(m_view, id, m_store.Read(kSettingsSection, name, fallback)) < 0) {
+    if (SelectString(m_view, id, m_store.Read(kLineSection, name, fallback)) < 0) {
         m_view.Select(id, 0);
     }
 }
@@ -186,21 +176,21 @@ void DownloadDialogCore::OnOK() {
         return;
     }
     m_portName = m_ports[static_cast<std::size_t>(portIndex)]->GetPortName();
-    m_store.Write(kSettingsSection, kPortName.name, m_portName);
-    const int baud = StoreSelection(IdBaudCombo, kBaud.name);
+    m_store.Write(kLineSection, kStoredPortName.name, m_portName);
+    const int baud = StoreSelection(IdBaudCombo, kStoredBaud.name);
     m_line.baudRate = CodeAt(SettingLists::BaudRates, baud, 0u);
-    const int dataBits = StoreSelection(IdDataBitsCombo, kDataBits.name);
+    const int dataBits = StoreSelection(IdDataBitsCombo, kStoredDataBits.name);
     m_line.dataBits = CodeAt(SettingLists::DataBits, dataBits, std::uint8_t{0});
-    const int parity = StoreSelection(IdParityCombo, kParity.name);
+    const int parity = StoreSelection(IdParityCombo, kStoredParity.name);
     m_line.parity = CodeAt(SettingLists::Parities, parity, Parity::None);
-    const int stopBits = StoreSelection(IdStopBitsCombo, kStopBits.name);
+    const int stopBits = StoreSelection(IdStopBitsCombo, kStoredStopBits.name);
     m_line.stopBits = CodeAt(SettingLists::StopBitsChoices, stopBits, StopBits::One);
     StartDownload();
 }
 
 int DownloadDialogCore::StoreSelection(int id, const char* name) {
     const int index = m_view.Selection(id);
-    m_store.Write(kSettingsSection, name, index >= 0 ? m_view.ItemText(id, index) : std::string());
+    m_store.Write(kLineSection, name, index >= 0 ? m_view.ItemText(id, index) : std::string());
     return index;
 }
 

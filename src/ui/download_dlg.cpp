@@ -124,18 +124,6 @@ DialogServices DialogServices::Desktop() {
     return {DesktopMessage, DesktopFileChoice, [] { return DiscoverSerialPorts(); }};
 }
 
-std::string QSettingsStore::Read(const char* section, const char* name, const char* fallback) {
-    QSettings store(QSettings::NativeFormat, QSettings::UserScope, kVendor, kApplication);
-    store.beginGroup(section);
-    return store.value(name, QString(fallback)).toString().toLocal8Bit().toStdString();
-}
-
-void QSettingsStore::Write(const char* section, const char* name, const std::string& text) {
-    QSettings store(QSettings::NativeFormat, QSettings::UserScope, kVendor, kApplication);
-    store.beginGroup(section);
-    store.setValue(name, QString::fromLocal8Bit(text));
-}
-
 int SelectString(QComboBox* combo, const QString& text) {
     for (int i = 0; i < combo->count(); ++i) {
         if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive)) {

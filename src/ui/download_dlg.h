@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QSettings>
 #include <QString>
 #include <functional>
 #include <map>
@@ -9,6 +10,7 @@
 #include "dialog/dialog_view.h"
 #include "dialog/download_dialog_core.h"
 #include "ports/port_list.h"
+#include "ui/qsettings_store.h"
 
 class QComboBox;
 
@@ -24,14 +26,6 @@ struct DialogServices {
     std::function<PortList()> discoverPorts;
 
     static DialogServices Desktop();
-};
-
-// The per-user settings in QSettings: vendor "Quorvale", application "Bootloader", every
-// value as text.
-class QSettingsStore final : public SettingsStore {
-public:
-    std::string Read(const char* section, const char* name, const char* fallback) override;
-    void Write(const char* section, const char* name, const std::string& text) override;
 };
 
 // The download dialog drawn with Qt: the controls of the template, laid out in dialog units,
@@ -84,7 +78,9 @@ private:
 
     QIcon m_hIcon;
     const DialogServices m_services;
-    QSettingsStore m_store;
+    // The per-user settings: vendor "Quorvale", application "Bootloader".
+    QSettings m_settings{QSettings::NativeFormat, QSettings::UserScope, kVendor, kApplication};
+    QSettingsStore m_store{m_settings};
     std::map<int, QWidget*> m_controls;
     // Last, so that it stops the worker before the controls and services go.
     DownloadDialogCore m_core;

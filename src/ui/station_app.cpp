@@ -4,21 +4,36 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
-#include "cli/line_options.h"
 #include "download/texts.h"
+#include "settings/line_options.h"
+#include "settings/remembered_line.h"
+#include "ui/qsettings_store.h"
 
 namespace quorvale {
 namespace {
 
-// The settings' names are the options' names; values are kept as text, as the dialog keeps
-// its own.
+// The station's own settings; the line's are remembered as the dialog remembers them.
 constexpr char kSlots[] = "slots";
-constexpr char kBaud[] = "baud";
-constexpr char kDataBits[] = "data-bits";
-constexpr char kParity[] = "parity";
-constexpr char kStopBits[] = "stop-bits";
 constexpr char kRecord[] = "record";
+
+// A station remembered before the line settings took the dialog's names keeps its settings.
+void MoveOldLineNames(QSettings& settings) {
+    const std::pair<const char*, const char*> renamed[] = {
+        {"baud", kStoredBaud.name},
+        {"data-bits", kStoredDataBits.name},
+        {"parity", kStoredParity.name},
+        {"stop-bits", kStoredStopBits.name},
+    };
+    for (const auto& [old, name] : renamed) {
+        const QString key = QString(kLineSection) + "/" + name;
+        if (settings.contains(old) && !settings.contains(key)) {
+            settings.setValue(key, settings.value(old));
+        }
+        settings.remove(old);
+    }
+}
 
 StationEnd Refuse(const std::string& error) {
     std::fprintf(stderr, "quorvale-station: %s\n", error.c_str());
@@ -49,30 +64,20 @@ void Recall(const CLI::App& app, QSettings& settings, StationOptions& options) {
             options.slotPaths.push_back(slot.toStdString());
         }
     }
-    if (!app.count("--baud")) {
-        bool ok = false;
-        const unsigned baud = settings.value(kBaud).toString().toUInt(&ok);
-        if (ok && baud > 0) {
-            options.line.baudRate = baud;
-        }
+    MoveOldLineNames(settings);
+    QSettingsStore store(settings);
+    const RememberedLine line = RecallLine(store);
+    if (!app.count("--baud") && line.baudRate) {
+        options.line.baudRate = *line.baudRate;
     }
-    if (!app.count("--data-bits")) {
-        if (const auto bits = cli::ItemCode(SettingLists::DataBits,
-                                            settings.value(kDataBits).toString().toStdString())) {
-            options.line.dataBits = *bits;
-        }
+    if (!app.count("--data-bits") && line.dataBits) {
+        options.line.dataBits = *line.dataBits;
     }
-    if (!app.count("--parity")) {
-        if (const auto parity = cli::ItemCode(SettingLists::Parities,
-                                              settings.value(kParity).toString().toStdString())) {
-            options.line.parity = *parity;
-        }
+    if (!app.count("--parity") && line.parity) {
+        options.line.parity = *line.parity;
     }
-    if (!app.count("--stop-bits")) {
-        if (const auto stop = cli::ItemCode(SettingLists::StopBitsChoices,
-                                            settings.value(kStopBits).toString().toStdString())) {
-            options.line.stopBits = *stop;
-        }
+    if (!app.count("--stop-bits") && line.stopBits) {
+        options.line.stopBits = *line.stopBits;
     }
     if (!app.count("--record")) {
         const QString record = settings.value(kRecord).toString();
@@ -90,10 +95,8 @@ void RememberStation(const StationOptions& options, QSettings& settings) {
         slotPaths.push_back(QString::fromStdString(slot));
     }
     settings.setValue(kSlots, slotPaths);
-    settings.setValue(kBaud, QString::number(options.line.baudRate));
-    settings.setValue(kDataBits, QString::number(options.line.dataBits));
-    settings.setValue(kParity, ItemText(SettingLists::Parities, options.line.parity));
-    settings.setValue(kStopBits, ItemText(SettingLists::StopBitsChoices, options.line.stopBits));
+    QSettingsStore store(settings);
+    RememberLine(store, options.line);
     settings.setValue(kRecord, QString::fromStdString(options.recordFile.value_or("")));
     settings.sync();
 }
@@ -115,7 +118,7 @@ std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const c
     app.add_option("--record", options.recordFile,
                    "Append a JSON line for each download that ends to this file (default: the "
                    "last station's; '' for none)");
-    cli::AddLineOptions(app, options.line, "");
+    AddLineOptions(app, options.line, "");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "cli/events.h"
-#include "cli/number.h"
 #include "cli/progress_text.h"
 #include "cli/trace.h"
 #include "image/firmware_image.h"
+#include "settings/number.h"
 
 namespace quorvale {
 namespace {
@@ -70,9 +70,9 @@ TEST(CommandLine, NumbersInDecimalOrHex) {
         {"0x-1", std::nullopt},
     };
     for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(cli::ParseNumber(text), expected) << "'" << text << "'";
+        EXPECT_EQ(ParseNumber(text), expected) << "'" << text << "'";
     }
-    EXPECT_EQ(cli::ParseNumber("256", 255), std::nullopt);
+    EXPECT_EQ(ParseNumber("256", 255), std::nullopt);
 }
 
 TEST(CommandLine, OneLinePerTenthInLogs) {

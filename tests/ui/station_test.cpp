@@ -243,7 +243,17 @@ private Q_SLOTS:
         RememberStation(options, settings);
         QVERIFY(!std::get<StationOptions>(Parse(settings, {"fw.qvx"})).recordFile);
         QCOMPARE(settings.value("slots").toStringList(), QStringList{"/srv/c"});
-        QCOMPARE(settings.value("parity").toString(), QString("Even"));
+        QCOMPARE(settings.value("SerialPort/parity").toString(), QString("Even"));
+
+        // A station remembered under the names of old keeps its line settings.
+        QSettings old(QString::fromStdString(m_dir.File("old-station.conf")), QSettings::IniFormat);
+        old.setValue("slots", QStringList{"/srv/d"});
+        old.setValue("baud", "38400");
+        old.setValue("stop-bits", "1.5");
+        const auto kept = std::get<StationOptions>(Parse(old, {"fw.qvx"}));
+        QCOMPARE(kept.line.baudRate, 38400u);
+        QCOMPARE(kept.line.stopBits, StopBits::OnePointFive);
+        QVERIFY(!old.contains("baud"));
     }
 
     void WrongFileIsShownAndNothingIsFlashed() {

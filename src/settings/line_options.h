@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "cli/number.h"
 #include "download/texts.h"
 #include "link/port_handle.h"
+#include "settings/number.h"
 
-namespace quorvale::cli {
+namespace quorvale {
 
 // The code of the item whose text is `text`, ignoring letter case; nothing when none is.
 template <typename Code, std::size_t N>
@@ -31,4 +31,4 @@ CLI::Validator Number(std::uint32_t min, std::uint32_t max);
 // settings, taking the items of the dialog's lists in any letter case.
 void AddLineOptions(CLI::App& command, LineSettings& line, const std::string& prefix);
 
-}  // namespace quorvale::cli
+}  // namespace quorvale

@@ -1,11 +1,11 @@
-#include "cli/number.h"
+#include "settings/number.h"
 
 #include <strings.h>
 
 #include <charconv>
 #include <string>
 
-namespace quorvale::cli {
+namespace quorvale {
 
 std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t max) {
     int base = 10;
@@ -30,4 +30,4 @@ bool EqualIgnoringCase(const char* name, std::string_view text) {
     return ::strcasecmp(name, std::string(text).c_str()) == 0;
 }
 
-}  // namespace quorvale::cli
+}  // namespace quorvale

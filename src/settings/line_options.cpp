@@ -1,11 +1,11 @@
-#include "cli/line_options.h"
+#include "settings/line_options.h"
 
 #include <array>
 
-#include "cli/number.h"
 #include "download/texts.h"
+#include "settings/number.h"
 
-namespace quorvale::cli {
+namespace quorvale {
 namespace {
 
 // Takes an item's text, in any letter case, for its code.
@@ -54,4 +54,4 @@ void AddLineOptions(CLI::App& command, LineSettings& line, const std::string& pr
         ->transform(OneOf(SettingLists::StopBitsChoices));
 }
 
-}  // namespace quorvale::cli
+}  // namespace quorvale

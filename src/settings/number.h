@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-namespace quorvale::cli {
+namespace quorvale {
 
 // A whole unsigned number, decimal or hexadecimal after "0x" or "0X", no sign and no
 // spaces, at most `max`. Anything else answers nothing.
@@ -13,4 +13,4 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
 // Whether `name` is `text`, ignoring letter case.
 bool EqualIgnoringCase(const char* name, std::string_view text);
 
-}  // namespace quorvale::cli
+}  // namespace quorvale
