@@ -8,6 +8,7 @@
 
 #include "image/firmware_image.h"
 #include "link/port_handle.h"
+#include "production/ending_signals.h"
 
 namespace quorvale::cli {
 
@@ -83,9 +84,9 @@ struct SimulateOptions {
 };
 
 int RunInfo(const InfoOptions& options);
-int RunDownload(const DownloadOptions& options);
+int RunDownload(const DownloadOptions& options, EndingSignals& signals);
 int RunPack(const PackOptions& options);
-int RunSimulate(const SimulateOptions& options);
+int RunSimulate(const SimulateOptions& options, EndingSignals& signals);
 int RunPorts(const PortsOptions& options);
 
 // Loads a firmware file as the dialog's file panel does; on a rejection writes the panel's

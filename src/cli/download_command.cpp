@@ -12,11 +12,11 @@
 #include "cli/commands.h"
 #include "cli/events.h"
 #include "cli/progress_text.h"
-#include "cli/signals.h"
 #include "cli/trace.h"
 #include "download/texts.h"
 #include "download/worker.h"
 #include "files/append_file.h"
+#include "production/ending_signals.h"
 #include "production/slot_loop.h"
 
 namespace quorvale::cli {
@@ -249,14 +249,14 @@ void NoteKernelNames(const std::vector<std::string>& ports) {
 
 // Runs each port's loop on a thread of its own until every loop has ended or a signal comes,
 // then stops them all; answers whether a signal ended the run.
-bool RunLoops(const std::vector<std::unique_ptr<SlotLoop>>& loops, Tally& tally) {
+bool RunLoops(const std::vector<std::unique_ptr<SlotLoop>>& loops, Tally& tally,
+              EndingSignals& signals) {
     std::vector<SlotLoop*> serving;
     for (const auto& loop : loops) {
         serving.push_back(loop.get());
     }
-    const pthread_t waiting = pthread_self();
-    SlotThreads threads(serving, tally, [waiting] { WakeUp(waiting); });
-    const bool interrupted = !IsWakeUp(WaitForSignal());
+    SlotThreads threads(serving, tally, [&signals] { signals.Wake(); });
+    const bool interrupted = signals.Wait();
     threads.Stop();
     return interrupted;
 }
@@ -293,7 +293,7 @@ int Conclude(const DownloadOptions& options, const Tally& tally,
 
 }  // namespace
 
-int RunDownload(const DownloadOptions& options) {
+int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
     const auto commandStart = std::chrono::steady_clock::now();
     const auto image = LoadFirmwareOrSayWhy(options.file);
     if (!image) {
@@ -336,7 +336,7 @@ int RunDownload(const DownloadOptions& options) {
         loops.push_back(
             std::make_unique<SlotLoop>(run, tally, row, options.ports[row], *reports.back()));
     }
-    const bool interrupted = RunLoops(loops, tally);
+    const bool interrupted = RunLoops(loops, tally, signals);
     if (console) {
         console->EndLine();
     }

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/signals.h"
 #include "download/texts.h"
+#include "production/ending_signals.h"
 #include "settings/line_options.h"
 #include "settings/number.h"
 
@@ -137,8 +137,8 @@ void AddPorts(CLI::App& app, Commands& c) {
 
 int main(int argc, char** argv) {
     using namespace quorvale::cli;
-    // Before any thread starts, so that every thread inherits the blocked signals.
-    BlockSignals();
+    // Before any thread starts, so that every thread inherits them.
+    quorvale::EndingSignals signals;
 
     CLI::App app("Quorvale firmware download tool", "quorvale");
     app.set_version_flag("--version", std::string("quorvale ") + QUORVALE_VERSION);
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     if (app.got_subcommand("download")) {
         c.download.wait =
             c.download.wait || c.download.repeat || c.download.waitTimeoutSeconds.has_value();
-        return RunDownload(c.download);
+        return RunDownload(c.download, signals);
     }
     if (app.got_subcommand("pack")) {
         return RunPack(c.pack);
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     if (simulate->count("--refuse-block")) {
         c.simulate.refuseBlockAt = c.refuseBlockAt;
     }
-    return RunSimulate(c.simulate);
+    return RunSimulate(c.simulate, signals);
 #else
     return ExitUsage;
 #endif

@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "cli/commands.h"
-#include "cli/signals.h"
 #include "files/regular_file.h"
 #include "ports/simulated_ports.h"
+#include "production/ending_signals.h"
 #include "sim/controller.h"
 
 namespace quorvale::cli {
@@ -97,7 +97,7 @@ std::string WireText(const std::vector<sim::WireByte>& received) {
 
 }  // namespace
 
-int RunSimulate(const SimulateOptions& options) {
+int RunSimulate(const SimulateOptions& options, EndingSignals& signals) {
     const auto onFinished = [&](const sim::FinishedDownload& download,
                                 const sim::SimulatedController::Flash& flash) {
         const std::string version =
@@ -134,7 +134,7 @@ int RunSimulate(const SimulateOptions& options) {
     }
     std::printf("%s\n", controller.PortPath().c_str());
     std::fflush(stdout);
-    while (IsWakeUp(WaitForSignal())) {
+    while (!signals.Wait()) {
     }
     return ExitSuccess;
 }

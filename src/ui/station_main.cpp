@@ -1,38 +1,18 @@
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
-#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <variant>
 
-#include "files/regular_file.h"
+#include "production/ending_signals.h"
 #include "ui/station_app.h"
 #include "ui/station_texts.h"
 #include "ui/station_window.h"
 
 namespace {
-
-// Ctrl-C in the terminal that started the station, or the system shutting down, closes the
-// window as its close box does, so the downloads under way are recorded as cancelled. Called
-// before the application starts any thread, so that every thread inherits the blocked signals.
-int BlockEndingSignals() {
-    sigset_t ending;
-    sigemptyset(&ending);
-    sigaddset(&ending, SIGINT);
-    sigaddset(&ending, SIGTERM);
-    sigaddset(&ending, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    const int fd = ::signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd < 0) {
-        // Without the descriptor they would never be seen: let them end the station as before.
-        pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
-    }
-    return fd;
-}
 
 // Started from a menu or a file manager: no terminal anywhere, so standard error goes nowhere a
 // technician looks, and there is a display to say it on. A script or a terminal keeps the
@@ -57,7 +37,9 @@ int main(int argc, char** argv) {
         }
         return end->exitCode;
     }
-    const quorvale::FileDescriptor endingSignals(BlockEndingSignals());
+    // Ctrl-C in the terminal that started the station, or the system shutting down, closes
+    // the window as its close box does, so the downloads under way are recorded as cancelled.
+    const quorvale::EndingSignals endingSignals;
     QApplication application(argc, argv);
     const auto& options = std::get<quorvale::StationOptions>(parsed);
     quorvale::StationWindow window(options);
@@ -66,8 +48,9 @@ int main(int argc, char** argv) {
         quorvale::RememberStation(options, settings);
     }
     std::unique_ptr<QSocketNotifier> notifier;
-    if (endingSignals.get() >= 0) {
-        notifier = std::make_unique<QSocketNotifier>(endingSignals.get(), QSocketNotifier::Read);
+    if (endingSignals.Descriptor() >= 0) {
+        notifier =
+            std::make_unique<QSocketNotifier>(endingSignals.Descriptor(), QSocketNotifier::Read);
         QObject::connect(notifier.get(), &QSocketNotifier::activated, &window, [&] {
             notifier->setEnabled(false);
             window.close();
