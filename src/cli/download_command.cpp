@@ -17,6 +17,7 @@
 #include "download/worker.h"
 #include "files/append_file.h"
 #include "production/ending_signals.h"
+#include "production/host.h"
 #include "production/slot_loop.h"
 
 namespace quorvale::cli {

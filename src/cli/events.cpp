@@ -1,5 +1,7 @@
 #include "cli/events.h"
 
+#include "production/timestamp.h"
+
 namespace quorvale::cli {
 
 void EventStream::Emit(const char* event, const std::string& port, const Json& fields,

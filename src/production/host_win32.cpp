@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "production/records.h"
+#include "production/host.h"
 
 namespace quorvale {
 

@@ -8,6 +8,7 @@
 #include "download/texts.h"
 #include "download/worker.h"
 #include "link/port_handle.h"
+#include "production/timestamp.h"
 
 namespace quorvale {
 namespace {

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "download/texts.h"
+#include "production/host.h"
 #include "ui/station_texts.h"
 
 namespace quorvale {

@@ -6,6 +6,7 @@
 #include "cli/progress_text.h"
 #include "cli/trace.h"
 #include "image/firmware_image.h"
+#include "production/timestamp.h"
 #include "settings/number.h"
 
 namespace quorvale {

@@ -1,0 +1,9 @@
+#include "production/json_line.h"
+
+namespace quorvale {
+
+std::string JsonLine(const Json& object) {
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace quorvale
