@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -107,11 +108,7 @@ void DesktopMessage(QWidget* parent, const QString& text) {
 
 QString DesktopFileChoice(QWidget* parent) {
     QFileDialog dialog(parent);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({"Quorvale file (*.qvx)", "All Files (*.*)"});
-    dialog.selectNameFilter("Quorvale file (*.qvx)");
-    dialog.setDefaultSuffix("bin");
+    SetFirmwareFilters(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
@@ -119,6 +116,26 @@ QString DesktopFileChoice(QWidget* parent) {
 }
 
 }  // namespace
+
+void SetFirmwareFilters(QFileDialog& dialog) {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Qt's own dialog, whose file model can be told what "All Files" matches: its wildcard, as
+    // a desktop's dialog would read it too, needs a dot, so a file without an extension would
+    // never be listed.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters({kFirmwareFilter, kAllFilesFilter});
+    const auto matchEveryFile = [&dialog](const QString& filter) {
+        if (filter == kAllFilesFilter) {
+            if (auto* model = dialog.findChild<QFileSystemModel*>()) {
+                model->setNameFilters({"*"});
+            }
+        }
+    };
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, matchEveryFile);
+    dialog.selectNameFilter(kFirmwareFilter);
+    dialog.setDefaultSuffix("bin");
+}
 
 DialogServices DialogServices::Desktop() {
     return {DesktopMessage, DesktopFileChoice, [] { return DiscoverSerialPorts(); }};

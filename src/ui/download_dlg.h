@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFileDialog>
 #include <QIcon>
 #include <QSettings>
 #include <QString>
@@ -85,6 +86,12 @@ private:
     // Last, so that it stops the worker before the controls and services go.
     DownloadDialogCore m_core;
 };
+
+// The open-file dialog's filters: the firmware files first; "All Files (*.*)" lists every file,
+// with an extension or without.
+inline const QString kFirmwareFilter = "Quorvale file (*.qvx)";
+inline const QString kAllFilesFilter = "All Files (*.*)";
+void SetFirmwareFilters(QFileDialog& dialog);
 
 // The first item whose text begins with `text`, ignoring case, becomes the selection;
 // answers its index, or -1 (selection unchanged) when none does.

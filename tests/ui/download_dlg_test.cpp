@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QFileSystemModel>
 #include <QtTest>
 #include <memory>
 #include <thread>
@@ -151,6 +152,23 @@ private Q_SLOTS:
         QCOMPARE(dialog->Control(IdOk)->y(), dialog->Control(IdStatusEdit)->y());
         QVERIFY(dialog->Control(IdBrowseButton)->x() >
                 dialog->Control(IdFileEdit)->geometry().right());
+    }
+
+    void allFilesListsFilesWithoutAnExtension() {
+        QFileDialog dialog;
+        SetFirmwareFilters(dialog);
+        auto* model = dialog.findChild<QFileSystemModel*>();
+        QVERIFY(model);
+        QCOMPARE(dialog.selectedNameFilter(), kFirmwareFilter);
+        QCOMPARE(model->nameFilters(), QStringList{"*.qvx"});
+        // As the technician picks it from the list.
+        auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+        QVERIFY(types);
+        types->setCurrentIndex(1);
+        Q_EMIT types->activated(1);
+        Q_EMIT types->textActivated(types->currentText());
+        QCOMPARE(dialog.selectedNameFilter(), QString("All Files (*.*)"));
+        QCOMPARE(model->nameFilters(), QStringList{"*"});
     }
 
     void oddStoredValuesFallBackToTheFirstItem() {
