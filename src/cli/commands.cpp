@@ -34,7 +34,7 @@ std::unique_ptr<FirmwareImage> LoadFirmwareOrSayWhy(const std::string& file) {
     auto image = std::make_unique<FirmwareImage>();
     const LoadResult result = image->Load(file);
     if (result != LoadOk) {
-        std::fprintf(stderr, "%s\n", LoadResultMessage(result, file).c_str());
+        std::fprintf(stderr, "%s\n", LoadResultMessageWithHint(result, file).c_str());
         return nullptr;
     }
     return image;

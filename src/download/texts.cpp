@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "image/image_input.h"
+
 namespace quorvale {
 
 // The dialog hands a list's selected index to the driver as the code.
@@ -60,6 +62,15 @@ std::string LoadResultMessage(int result, const std::string& path) {
     const bool known = result > 0 && result < static_cast<int>(FileMessages::ByLoadResult.size());
     const char* format = known ? FileMessages::ByLoadResult[result] : FileMessages::Unexpected;
     return FormatText(format, path.c_str());
+}
+
+std::string LoadResultMessageWithHint(int result, const std::string& path) {
+    std::string message = LoadResultMessage(result, path);
+    if (const auto format = RecogniseFileFormat(path)) {
+        message += "\n" + FormatText(FileMessages::PackableFile, path.c_str(),
+                                     InputFormatName(*format));
+    }
+    return message;
 }
 
 }  // namespace quorvale

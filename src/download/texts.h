@@ -70,6 +70,10 @@ inline constexpr std::array<const char*, 7> ByLoadResult = {
     "File checksum is incorrect\n'%s'",
 };
 inline constexpr char Unexpected[] = "Unexpected problem reading file\n'%s'";
+// Under the rejection, said by the command line and the station, for a file that `pack` can
+// make a firmware file from.
+inline constexpr char PackableFile[] =
+    "%s is an %s file: make a firmware file from it with 'quorvale pack'";
 }  // namespace FileMessages
 
 // One item of a settings list: the text shown (and stored) and the value it stands for.
@@ -136,5 +140,7 @@ std::string ElapsedText(std::uint32_t elapsedMs);
 
 // The rejection message for a load result other than LoadOk.
 std::string LoadResultMessage(int result, const std::string& path);
+// The same, and under it what to do when the file is one that `pack` reads.
+std::string LoadResultMessageWithHint(int result, const std::string& path);
 
 }  // namespace quorvale

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "files/regular_file.h"
+
 namespace quorvale {
 namespace {
 
@@ -93,6 +95,24 @@ InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes) {
         return InputFormat::SRecord;
     }
     return InputFormat::Raw;
+}
+
+std::optional<InputFormat> RecogniseFileFormat(const std::string& path) {
+    // The magic number or the first line tells, and a record file's lines are short.
+    constexpr std::size_t kHead = 4096;
+    off_t size = 0;
+    const FileDescriptor file(OpenRegularFile(path, size));
+    if (file.get() < 0) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> head(std::min<std::size_t>(static_cast<std::size_t>(size), kHead));
+    std::size_t got = 0;
+    if (!ReadFully(file.get(), head.data(), head.size(), got)) {
+        return std::nullopt;
+    }
+    head.resize(got);
+    const InputFormat format = RecogniseInputFormat(head);
+    return format == InputFormat::Raw ? std::nullopt : std::optional(format);
 }
 
 bool LooksLikeRecords(std::span<const std::uint8_t> bytes) {

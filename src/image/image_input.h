@@ -12,6 +12,9 @@ namespace quorvale {
 enum class InputFormat { Raw, IntelHex, SRecord, Elf };
 
 InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes);
+// The form of the file at `path`, when it is one `pack` reads rather than raw bytes; nothing
+// for raw bytes or a file that can't be read.
+std::optional<InputFormat> RecogniseFileFormat(const std::string& path);
 const char* InputFormatName(InputFormat format);
 
 // Bytes that belong at an address, and where the input gave them ("line 12", "program

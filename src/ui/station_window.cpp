@@ -67,7 +67,7 @@ StationWindow::~StationWindow() {
 QString StationWindow::Refusal() {
     const LoadResult loaded = m_image->Load(m_options.file);
     if (loaded != LoadOk) {
-        return QString::fromStdString(LoadResultMessage(loaded, m_options.file));
+        return QString::fromStdString(LoadResultMessageWithHint(loaded, m_options.file));
     }
     if (m_options.recordFile) {
         std::string error;

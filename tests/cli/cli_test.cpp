@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <tuple>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,18 +61,29 @@ TEST_F(CommandLineTest, VersionAndInfo) {
 TEST_F(CommandLineTest, RejectedFilesShowThePanelsMessage) {
     Bytes corrupt = EncodeFirmwareFile({19200, 0, 3, 7}, Sample(256));
     corrupt.back() ^= 1;
-    const std::pair<std::string, std::string> cases[] = {
-        {m_dir.File("missing file.qvx"), "Failed to open file"},
-        {m_dir.Write("empty.qvx", {}), "File size is incorrect"},
-        {m_dir.Write("corrupt.qvx", corrupt), "File checksum is incorrect"},
+    const auto text = [](const std::string& lines) { return Bytes(lines.begin(), lines.end()); };
+    Bytes elf(64, 0);
+    std::copy_n("\x7f" "ELF", 4, elf.begin());
+    // A build's own output is recognised, and the way to a firmware file said under the message.
+    const std::string pack = " file: make a firmware file from it with 'quorvale pack'\n";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {m_dir.File("missing file.qvx"), "Failed to open file", ""},
+        {m_dir.Write("empty.qvx", {}), "File size is incorrect", ""},
+        {m_dir.Write("corrupt.qvx", corrupt), "File checksum is incorrect", ""},
+        {m_dir.Write("fw.hex", text(":0400000001020304F2\n:00000001FF\n")),
+         "File size is incorrect", "is an Intel HEX"},
+        {m_dir.Write("fw.s19", text("S1070000010203046E\nS9030000FC\n")),
+         "File size is incorrect", "is an S-record"},
+        {m_dir.Write("fw.elf", elf), "File size is incorrect", "is an ELF"},
     };
-    for (const auto& [path, message] : cases) {
+    for (const auto& [path, message, hint] : cases) {
         SCOPED_TRACE(path);
+        const std::string under = hint.empty() ? "" : path + " " + hint + pack;
         for (const Args& args :
              {Args{"info", path}, Args{"download", path, "--port", "/dev/null"}}) {
             const ProcessResult result = RunQuorvale(args);
             EXPECT_EQ(result.exitCode, 2);
-            EXPECT_EQ(result.err, message + "\n'" + path + "'\n");
+            EXPECT_EQ(result.err, message + "\n'" + path + "'\n" + under);
             EXPECT_EQ(result.out, "");
         }
     }
