@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Measures the tool against the wire: whole downloads against a paced simulated controller
 // at three rates beside the line's own limit and a plain reference client, the tool's
 // turnaround between blocks, its CPU share and memory, and a gang of eight controllers.

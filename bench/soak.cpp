@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Downloads against simulated controllers that misbehave at random, and checks every outcome:
 // a success leaves the controller's flash equal to the image, a failure says which and where
 // in the exact words of the download's messages, and nothing runs past its time bound.

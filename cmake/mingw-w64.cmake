@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross build for 64-bit Windows with Debian's mingw-w64 (posix threads), linked statically
 # so that the executables need no DLL beyond the system's.
 set(CMAKE_SYSTEM_NAME Windows)

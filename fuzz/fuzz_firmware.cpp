@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File bytes in: the loader must answer one of its results, and a file it accepts must be
 // exactly what the writer would make of the header values it reports.
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reply bytes in: the receiver must stop at the first byte that completes a frame, and never
 // let a reply grow past the largest frame.
 #include <cstdlib>

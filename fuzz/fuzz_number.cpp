@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Command-line numbers in: whatever is accepted lies within its bound and reads back the same
 // when written out again.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A friendly name (and a marker, after a zero byte) in: the port name is always a piece of
 // the friendly name that stops before its last character.
 #include <cstdlib>

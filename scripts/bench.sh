@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds and runs the benchmark (a few minutes), which rewrites bench/RESULTS.md.
 # Pass --quick for a short run on a small image that leaves RESULTS.md alone.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the other scripts: sets up when something is missing and builds what they run.
 #   build_target TARGET...   configures the build folder once, then builds the targets
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

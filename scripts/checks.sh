@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the scripts that test whole programs: one line per check, and a count at the end.
 #   check WHAT EXPECTED ACTUAL   passes when the two are equal
 #   checks_summary NAME          prints "NAME: N passed, N failed"; fails when any did

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job: packs a small sample image, starts a simulated controller on a
 # pseudo-terminal, downloads the image to it with `quorvale download`, and checks that the
 # controller's flash now holds the image. Sets up and builds first when needed.

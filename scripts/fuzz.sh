@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang (address and undefined-behaviour checks on) and runs
 # each for a while on its corpus in fuzz/corpus/.
 #   scripts/fuzz.sh [SECONDS_EACH] [TARGET ...]     (default: 600 s, every target)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Redraws docs/dialog-*.png: the download dialog in a real window on a virtual X server,
 # before a download (file loaded), during one, and after it succeeded; and docs/station-*.png:
 # the station with every slot waiting, with downloads under way, and with their results.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs every Debian package the project needs. Safe to run again: it only calls apt-get
 # when something is missing. Works as root and through sudo.
 set -euo pipefail

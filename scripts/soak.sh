@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds and runs the fault soak: downloads against controllers that misbehave at random.
 #   scripts/soak.sh [--runs N] [--seed S] [--jobs J]     (default: 300 runs, a random seed)
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package and exercises it as a user would: its contents and dependencies,
 # lintian, installing it on this machine, running what it installed, and removing it with
 # --purge, which must leave nothing behind.

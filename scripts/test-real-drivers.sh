@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The tool on real kernel serial drivers: a Linux guest under QEMU (software CPU), whose 8250
 # driver runs a 16550 UART (/dev/ttyS1) and whose ftdi_sio driver runs a USB adapter
 # (/dev/ttyUSB0) that the host plugs and pulls, with udev making the links a desktop has. Each

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the core, quorvale.exe and the dialog quorvale-bootloader.exe for Windows (mingw-w64,
 # static) and tests them under wine: the core's unit tests, then downloads from quorvale.exe
 # through COM5, which the wine prefix maps to the pseudo-terminal of a Linux simulator, then a
@@ -234,6 +235,9 @@ check "the silent installer puts quorvale.exe where /D= says" "quorvale $version
 check "and the dialog beside it" 0 $?
 check "with a Start-menu shortcut to the dialog" 1 \
     "$(find "$WINEPREFIX/drive_c" -name 'Quorvale Bootloader.lnk' | wc -l)"
+cmp -s "$WINEPREFIX/drive_c/Quorvale/LICENSE.txt" "$root/LICENSE"
+check "and the licence, which the installer shows on a page of its own" "0 1" \
+    "$? $(grep -c 'MUI_PAGE_LICENSE' "$windows_build"/_CPack_Packages/*/NSIS/project.nsi)"
 "$wine" 'C:\Quorvale\Uninstall.exe' /S >/dev/null 2>&1
 # The uninstaller copies itself away and goes on from there, after this call has returned.
 for _ in $(seq 100); do [ -e "$WINEPREFIX/drive_c/Quorvale" ] || break; sleep 0.1; done

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Sets up when something is missing, builds, and runs the whole test suite.
 #   scripts/test.sh                              the ordinary build
 #   scripts/test.sh --sanitize address,undefined the same suite under those sanitizers

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The scenarios, run by the guest's busybox sh. Each leaves what the tool did under /rig/out
 # (exit codes, events, records, traces, what the drivers showed); the host checks it all once
 # the guest is off, against the simulators' flash. The host plugs and pulls the USB adapter

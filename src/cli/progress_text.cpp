@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/progress_text.h"
 
 #include "download/texts.h"

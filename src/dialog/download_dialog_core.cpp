@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "dialog/download_dialog_core.h"
 
 #include <cctype>

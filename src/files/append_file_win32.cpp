@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Appending on Win32: a handle with FILE_APPEND_DATA alone, which makes every write land at
 // the end of the file as one piece, whoever else holds it open.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <nettle/sha2.h>
 
 #include "files/digest.h"

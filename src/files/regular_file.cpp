@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What reads and writes whole files the same way on every system.
 #include "files/regular_file.h"
 

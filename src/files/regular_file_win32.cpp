@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole files on Win32: CreateFileA with read sharing, the size, and reads through a C
 // runtime descriptor over the handle.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <system_error>
 
 #include "files/system_error.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "image/firmware_image.h"
 
 #include "files/regular_file.h"

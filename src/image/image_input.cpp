@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What reading image data means on every system: telling the forms apart, ELF's program
 // headers, and laying segments out into one image.
 #include "image/image_input.h"

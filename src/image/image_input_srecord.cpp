@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Intel HEX and S-records through libsrecord, the well-kept library for these formats.
 #include <srecord/input.h>
 #include <srecord/input/file.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Kept apart from the rest of the link: the kernel's termios2 definitions clash with the C
 // library's <termios.h>.
 #include <asm/ioctls.h>

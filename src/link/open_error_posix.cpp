@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Why a port could not be opened, in the words of a POSIX system.
 #include <grp.h>
 #include <sys/stat.h>

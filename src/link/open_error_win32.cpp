@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Why a port could not be opened, on Windows.
 #include <cerrno>
 #include <system_error>

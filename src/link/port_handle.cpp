@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What both serial backends share: moving a handle, the receive buffer, closing.
 #include "link/port_handle.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial port on Win32: CreateFileA, the DCB and the time-outs, synchronous reads and
 // writes. With ReadIntervalTimeout = MAXDWORD a read returns at once with what has arrived.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a serial driver tells of itself through its serial_struct: its base clock, and the
 // low-latency flag.
 #include <linux/serial.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device-setup layer on Windows: SetupAPI's "ports" class, its present interfaces, their
 // detail and friendly names, each with the two-call size queries SetupAPI expects.
 // clang-format off

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device-setup layer on Linux: serial devices from udev (or sysfs alone where no udev
 // daemon runs), described from their own strings first.
 #include <fcntl.h>

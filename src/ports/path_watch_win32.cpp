@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows has no file system events for COM names: the name's presence in the DOS device
 // table is looked at a few times a second instead.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Simulated controllers run on Linux only; on Windows there are none to offer.
 #include "ports/simulated_ports.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Ctrl-C, a request to terminate and a hang-up, taken as a request to end rather than an end:

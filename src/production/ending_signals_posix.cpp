@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ctrl-C, Ctrl-Break and the console closing on Windows: a console control handler.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Kept apart: the kernel's termios2 definitions clash with the C library's <termios.h>.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

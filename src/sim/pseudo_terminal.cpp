@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/pseudo_terminal.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The download dialog on Windows: template 102 from the resource script, the combo-box and
 // progress-bar messages, the common open-file dialog, message boxes and the registry.
 #include "ui/download_dlg_win32.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quorvale-bootloader.exe: the application object's start-up, as the Windows dialog framework
 // would run it.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What the station window says: a tile's states, in the words a technician reads at arm's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What the command-line tests share: running the tool, and simulators in processes of their own.

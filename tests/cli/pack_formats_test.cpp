@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Packing the forms a controller's build emits: each must give, byte for byte, the file that
 // packing the same image as raw binary gives, and malformed input must be refused.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line on a production line: events for programs, a record per controller, the
 // protocol trace, ports that come and go, and the port list for programs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Win32 window's resource script and the template the Qt window lays out from must be
 // the same dialog: same controls, ids, texts, positions, visibility and tab stops, in order.
 #include <gtest/gtest.h>

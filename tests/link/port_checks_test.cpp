@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a port's driver answers, and what the link makes of it: the rate on the line, and
 // errors that mean the device is gone. Pure decisions, so every driver's answer is a row here.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shows the download dialog as a technician sees it, in a real window, and saves what the
 // screen shows at three moments: a file loaded, a download under way, a download finished.
 // Run under an X server (scripts/screenshots.sh starts Xvfb).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What the screenshot programs share: waiting with the window alive, and saving what the

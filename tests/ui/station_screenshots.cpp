@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shows the station window as the line sees it, in a real window, and saves what the screen
 // shows at three moments: every slot waiting, downloads under way, and their results.
 // Run under an X server (scripts/screenshots.sh starts Xvfb).
