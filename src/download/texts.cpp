@@ -68,8 +68,8 @@ std::string LoadResultMessage(int result, const std::string& path) {
 std::string LoadResultMessageWithHint(int result, const std::string& path) {
     std::string message = LoadResultMessage(result, path);
     if (const auto format = RecogniseFileFormat(path)) {
-        message += "\n" + FormatText(FileMessages::PackableFile, path.c_str(),
-                                     InputFormatName(*format));
+        message += '\n';
+        message += FormatText(FileMessages::PackableFile, path.c_str(), InputFormatName(*format));
     }
     return message;
 }
