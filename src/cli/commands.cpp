@@ -14,8 +14,7 @@
 #include "image/firmware_image.h"
 #include "image/image_input.h"
 #include "ports/discovery.h"
-#include "ports/port_identity.h"
-#include "ports/simulated_ports.h"
+#include "ports/port_record.h"
 
 namespace quorvale::cli {
 namespace {
@@ -144,14 +143,14 @@ int RunPack(const PackOptions& options) {
 
 namespace {
 
-Json PortObject(const SerialPort& port, const std::vector<std::string>& simulators) {
-    const PortIdentity identity = IdentifyPort(port.GetPortName());
+Json PortObject(const PortRecord& port) {
+    const PortIdentity& identity = port.identity;
     const auto orNull = [](const std::optional<std::string>& value) {
         return value ? Json(*value) : Json(nullptr);
     };
     return {
-        {"port", port.GetPortName()},
-        {"friendly_name", port.GetFriendlyName()},
+        {"port", port.portName},
+        {"friendly_name", port.friendlyName},
         {"by_id", orNull(identity.byId)},
         {"by_path", orNull(identity.byPath)},
         {"usb_vid", orNull(identity.usbVendorId)},
@@ -160,17 +159,16 @@ Json PortObject(const SerialPort& port, const std::vector<std::string>& simulato
         {"manufacturer", orNull(identity.manufacturer)},
         {"product", orNull(identity.product)},
         {"usb_interface", orNull(identity.usbInterface)},
-        {"simulated",
-         std::find(simulators.begin(), simulators.end(), port.GetPortName()) != simulators.end()},
+        {"simulated", port.simulated},
     };
 }
 
 }  // namespace
 
 int RunPorts(const PortsOptions& options) {
-    PortList ports;
+    std::vector<PortRecord> ports;
     try {
-        ports = DiscoverSerialPorts();
+        ports = FindPorts();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "quorvale ports: %s\n", error.what());
         return ExitFailure;
@@ -178,9 +176,8 @@ int RunPorts(const PortsOptions& options) {
     if (options.json) {
         // A program reading the list takes "no ports" as an empty list, not as a failure.
         Json list = Json::array();
-        const std::vector<std::string> simulators = AnnouncedSimulators();
-        for (const PortEntry& port : ports) {
-            list.push_back(PortObject(*port, simulators));
+        for (const PortRecord& port : ports) {
+            list.push_back(PortObject(port));
         }
         std::printf("%s\n", JsonLine(list).c_str());
         return ExitSuccess;
@@ -189,8 +186,8 @@ int RunPorts(const PortsOptions& options) {
         std::fprintf(stderr, "%s\n", DialogMessages::NoPortsAvailable);
         return ExitFailure;
     }
-    for (const PortEntry& port : ports) {
-        std::printf("%s\t%s\n", port->GetPortName().c_str(), port->GetFriendlyName().c_str());
+    for (const PortRecord& port : ports) {
+        std::printf("%s\t%s\n", port.portName.c_str(), port.friendlyName.c_str());
     }
     return ExitSuccess;
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ports/device_setup.h"
 #include "ports/port_list.h"
+#include "ports/port_record.h"
 
 namespace quorvale {
 
@@ -29,22 +29,11 @@ public:
 };
 
 // The machine's serial ports in discovery order, then the simulated controllers running for
-// this user. Raises SystemErrorCode or NoPortsClassError.
+// this user: the records FindPorts answers, as the dialog's list. Raises SystemErrorCode or
+// NoPortsClassError.
 PortList DiscoverSerialPorts();
 
-// The discovery algorithm on a given device-setup service: its enumeration, or when that
-// finds nothing, the probe of the ten first port names.
-PortList DiscoverSerialPorts(DeviceSetup& setup);
-
-std::uint32_t GetPortsClassGuid(DeviceSetup& setup);
-void EnumeratePortsClass(DeviceSetup& setup, std::vector<std::string>& friendlyNames,
-                         std::vector<std::string>& devicePaths,
-                         std::vector<std::string>& portNames);
-void ReadInterfaceNames(DeviceSetup& setup, DeviceSetup::SetHandle set, std::uint32_t index,
-                        std::string& devicePath, std::string& friendlyName, std::string& portName);
-// From the marker up to, but not including, the last character (the closing parenthesis).
-// Without the marker: the whole name less its last character.
-std::string PortNameFromFriendlyName(const std::string& friendlyName, const std::string& marker);
-bool CanOpenPort(DeviceSetup& setup, const std::string& name);
+// The list the dialog shows of a backend's records, in their order.
+PortList PortListOf(const std::vector<PortRecord>& records);
 
 }  // namespace quorvale

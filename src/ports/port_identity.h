@@ -22,9 +22,6 @@ struct PortIdentity {
     std::optional<std::string> usbInterface;
 };
 
-// The identity of the port with this name (a device node, or a COM name on Windows).
-PortIdentity IdentifyPort(const std::string& portName);
-
 // The first link in `folder`, in name order, that leads to the same file as `target`.
 std::optional<std::string> LinkLeadingTo(const std::string& folder, const std::string& target);
 

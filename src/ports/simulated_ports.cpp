@@ -12,8 +12,8 @@
 #include <fstream>
 
 #include "files/regular_file.h"
-#include "ports/discovery.h"
 #include "ports/natural_order.h"
+#include "ports/port_record.h"
 
 namespace quorvale {
 namespace {
@@ -110,11 +110,9 @@ std::vector<std::string> AnnouncedSimulators() {
     return terminals;
 }
 
-void AppendSimulatedControllers(PortList& ports, const std::string& marker) {
+void AppendSimulatedControllers(std::vector<PortRecord>& ports) {
     for (const std::string& terminal : AnnouncedSimulators()) {
-        const std::string friendlyName = kFriendlyName + terminal + ")";
-        ports.push_back(std::make_unique<SerialPort>(
-            friendlyName, terminal, PortNameFromFriendlyName(friendlyName, marker), true));
+        ports.push_back({terminal, kFriendlyName + terminal + ")", terminal, true, {}, true});
     }
 }
 

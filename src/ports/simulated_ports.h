@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "ports/port_list.h"
-
 namespace quorvale {
 
 // Announces a simulated controller's terminal to port discovery for as long as it lives, in
@@ -25,8 +23,5 @@ private:
 // The terminals of the simulators that still run, in a stable order. Announcements left by
 // processes that have gone are removed.
 std::vector<std::string> AnnouncedSimulators();
-
-// Appends "Simulated controller (<terminal>)" for each running simulator.
-void AppendSimulatedControllers(PortList& ports, const std::string& marker);
 
 }  // namespace quorvale

@@ -32,4 +32,7 @@ bool IsSerialPort(const TtyDeviceRecord& device);
 // UART, which has none, is a "Communications Port"; then its driver; then its name.
 std::string DescribePort(const TtyDeviceRecord& device);
 
+// Whether the node at `path` is a port by the rule above, learnt without opening it.
+bool NodeIsSerialPort(const std::string& path);
+
 }  // namespace quorvale
