@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "cli/commands.h"
@@ -55,9 +56,19 @@ public:
         std::fflush(stdout);
     }
 
+    // `lastDrawn` is when this port's bar was last drawn, on the download's own clock.
     void Progress(std::size_t row, std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs,
-                  unsigned& lastTenth) {
+                  unsigned& lastTenth, std::optional<std::uint32_t>& lastDrawn) {
         const std::lock_guard lock(m_mutex);
+        const bool bar = m_redrawRows || (m_terminal && m_ports.size() == 1);
+        // Each redraw is a write to the terminal between a reply and the next request; a bar
+        // drawn a few times a second reads the same, and its end is always drawn.
+        if (bar && done != total && lastDrawn && elapsedMs - *lastDrawn < kRedrawIntervalMs) {
+            return;
+        }
+        if (bar) {
+            lastDrawn = elapsedMs;
+        }
         if (m_redrawRows) {
             Redraw(row, ProgressBar(done, total, elapsedMs));
         } else if (m_terminal && m_ports.size() == 1) {
@@ -101,6 +112,7 @@ private:
                     up);
     }
 
+    static constexpr std::uint32_t kRedrawIntervalMs = 50;
     const bool m_terminal;
     const bool m_redrawRows;
     const std::vector<std::string>& m_ports;
@@ -131,6 +143,7 @@ public:
 
     LineObserver* Starting() override {
         m_lastTenth = 0;
+        m_lastDrawn.reset();
         if (m_out.events) {
             m_out.events->Emit("start", Port(), m_out.imageFields);
         }
@@ -187,7 +200,7 @@ private:
             m_out.events->Emit("progress", Port(), {{"done", done}, {"total", total}});
         }
         if (m_out.console) {
-            m_out.console->Progress(m_row, done, total, elapsedMs, m_lastTenth);
+            m_out.console->Progress(m_row, done, total, elapsedMs, m_lastTenth, m_lastDrawn);
         }
     }
 
@@ -204,6 +217,7 @@ private:
     const Outputs& m_out;
     const std::size_t m_row;
     unsigned m_lastTenth = 0;
+    std::optional<std::uint32_t> m_lastDrawn;
     std::unique_ptr<PortTrace> m_trace;
 };
 

@@ -519,29 +519,35 @@ TEST_F(DownloadTest, PortThatGoesAwayIsALostPortWithTheStepsText) {
 }
 
 // Pulls the controller out as the hand-over request leaves, on the worker's own thread, so
-// that its node is gone when the bootloader's port opens.
+// that the port's name leads nowhere when the bootloader's port opens. The name is a link of
+// the test's own: a pseudo-terminal's number goes to the next terminal any process opens.
 struct PullOnHandOver final : LineObserver {
-    explicit PullOnHandOver(sim::SimulatedController& sim) : sim(sim) {}
+    PullOnHandOver(sim::SimulatedController& sim, std::string link)
+        : sim(sim), link(std::move(link)) {}
     void SettingsApplied(const LineSettings&) override {}
     void Sent(std::span<const std::uint8_t> bytes) override {
         if (Bytes(bytes.begin(), bytes.end()) == kEntryRequest) {
             sim.Disconnect();
+            std::filesystem::remove(link);
         }
     }
     void Received(std::span<const std::uint8_t>) override {}
     sim::SimulatedController& sim;
+    const std::string link;
 };
 
 TEST_F(DownloadTest, PortGoneInTheHandOverPauseIsALostPortNotARefusedOpen) {
     LoadImage(Bytes(512, 0x21), 0);
     sim::SimulatedController& sim = StartController();
-    RecordingProgress& progress = MakeProgress();
-    PullOnHandOver pull(sim);
+    const std::string link = m_dir.File("adapter");
+    std::filesystem::create_symlink(sim.PortPath(), link);
+    RecordingProgress& progress = MakeProgress(link);
+    PullOnHandOver pull(sim, link);
 
     const DownloadOutcome result = PerformDownload(progress, {}, &pull);
 
     EXPECT_EQ(result.kind, FailureKind::PortLost);
-    EXPECT_EQ(result.message, "Failed to open port '" + sim.PortPath() + "'");
+    EXPECT_EQ(result.message, "Failed to open port '" + link + "'");
     EXPECT_EQ(result.reason, "The port went away: No such file or directory");
 }
 
