@@ -127,7 +127,10 @@ Image MakeImage(const std::string& folder, std::uint32_t rate, std::size_t size)
     Image image;
     image.path = folder + "/bench-" + std::to_string(rate) + ".qvx";
     const auto file = EncodeFirmwareFile({static_cast<std::uint16_t>(rate), 0, 1, kHardware}, data);
-    WriteFileAtomically(image.path, file);
+    if (const Status written = WriteFileAtomically(image.path, file); !written) {
+        std::fprintf(stderr, "%s\n", written.error().Words().c_str());
+        std::exit(1);
+    }
     image.loaded->Load(image.path);
     image.blocks = static_cast<std::uint32_t>(size / 256);
     return image;

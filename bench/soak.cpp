@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -146,7 +147,12 @@ void RunOne(unsigned index, std::uint32_t seed, Tally& tally) {
     char folder[] = "/tmp/quorvale-soak-XXXXXX";
     const std::string dir = ::mkdtemp(folder);
     const std::string path = dir + "/image.qvx";
-    WriteFileAtomically(path, EncodeFirmwareFile({19200, s.start, 3, 7}, s.data));
+    if (const Status written =
+            WriteFileAtomically(path, EncodeFirmwareFile({19200, s.start, 3, 7}, s.data));
+        !written) {
+        std::fprintf(stderr, "%s\n", written.error().Words().c_str());
+        std::exit(1);
+    }
     FirmwareImage image;
     image.Load(path);
 

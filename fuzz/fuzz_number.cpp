@@ -4,17 +4,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/number.h"
+#include "settings/number.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::uint32_t bound = 65535;
-    const auto value = quorvale::cli::ParseNumber(text, bound);
+    const auto value = quorvale::ParseNumber(text, bound);
     if (value &&
-        (*value > bound || quorvale::cli::ParseNumber(std::to_string(*value), bound) != value)) {
+        (*value > bound || quorvale::ParseNumber(std::to_string(*value), bound) != value)) {
         std::abort();
     }
-    const auto wide = quorvale::cli::ParseNumber(text);
+    const auto wide = quorvale::ParseNumber(text);
     if (value && wide != value) {
         std::abort();
     }

@@ -64,43 +64,41 @@ namespace {
 constexpr std::size_t kInputLimit = 64 * 1024 * 1024;
 
 // The image data of the input and where it starts, by the input's form.
-std::optional<LaidOutImage> ReadImageData(const PackOptions& options, std::string& error) {
-    auto bytes = ReadSmallFile(options.input, kInputLimit, error);
+Result<LaidOutImage> ReadImageData(const PackOptions& options) {
+    auto bytes = ReadSmallFile(options.input, kInputLimit);
     if (!bytes) {
-        return std::nullopt;
+        return Refused(bytes.error());
     }
     if (bytes->empty()) {
-        error = "'" + options.input + "' is empty";
-        return std::nullopt;
+        return Malformed("'" + options.input + "' is empty");
     }
     const InputFormat format = RecogniseInputFormat(*bytes);
     if (format == InputFormat::Raw) {
         if (LooksLikeRecords(*bytes)) {
-            error = "'" + options.input +
-                    "' starts like Intel HEX or S-records but its first line is not one";
-            return std::nullopt;
+            return Malformed("'" + options.input +
+                             "' starts like Intel HEX or S-records but its first line is not one");
         }
         if (!options.startAddress || options.base) {
-            error = "raw binary input needs --start, and takes no --base";
-            return std::nullopt;
+            return Malformed("raw binary input needs --start, and takes no --base");
         }
         if (bytes->size() > kAddressSpace) {
-            error = "'" + options.input + "' is larger than " + std::to_string(kAddressSpace) +
-                    " bytes";
-            return std::nullopt;
+            return Refused({ErrorKind::TooLarge, 0,
+                            "'" + options.input + "' is larger than " +
+                                std::to_string(kAddressSpace) + " bytes"});
         }
         return LaidOutImage{*options.startAddress, std::move(*bytes)};
     }
     const auto segments = format == InputFormat::Elf
-                              ? ReadElfSegments(*bytes, error)
-                              : ReadRecordFile(*bytes, options.input, format, error);
+                              ? ReadElfSegments(*bytes)
+                              : ReadRecordFile(*bytes, options.input, format);
     if (!segments) {
-        error = std::string(InputFormatName(format)) + " input: " + error;
-        return std::nullopt;
+        return Malformed(std::string(InputFormatName(format)) +
+                         " input: " + segments.error().Words());
     }
-    auto image = LayOutImage(*segments, options.base.value_or(0), options.startAddress, error);
+    auto image = LayOutImage(*segments, options.base.value_or(0), options.startAddress);
     if (!image) {
-        error = "'" + options.input + "' (" + InputFormatName(format) + "): " + error;
+        return Malformed("'" + options.input + "' (" + InputFormatName(format) +
+                         "): " + image.error().Words());
     }
     return image;
 }
@@ -117,10 +115,9 @@ int RunPack(const PackOptions& options) {
     if (options.startAddress && *options.startAddress % kPage != 0) {
         return Refuse("--start must be a multiple of 256");
     }
-    std::string error;
-    auto image = ReadImageData(options, error);
+    auto image = ReadImageData(options);
     if (!image) {
-        return Refuse(error);
+        return Refuse(image.error().Words());
     }
     // Whole pages: the bootloader writes 256-byte blocks, and 0xFF is erased flash.
     std::vector<std::uint8_t>& data = image->data;
@@ -133,9 +130,10 @@ int RunPack(const PackOptions& options) {
                                 static_cast<std::uint16_t>(image->start),
                                 static_cast<std::uint8_t>(options.version),
                                 static_cast<std::uint8_t>(options.hardwareCode)};
-    if (const auto failure =
-            WriteFileAtomically(options.output, EncodeFirmwareFile(header, data))) {
-        std::fprintf(stderr, "quorvale pack: %s\n", failure->c_str());
+    if (const Status written =
+            WriteFileAtomically(options.output, EncodeFirmwareFile(header, data));
+        !written) {
+        std::fprintf(stderr, "quorvale pack: %s\n", written.error().Words().c_str());
         return ExitFailure;
     }
     return ExitSuccess;

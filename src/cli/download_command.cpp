@@ -245,12 +245,12 @@ bool OpenOutput(const std::optional<std::string>& path, std::unique_ptr<File>& f
     if (!path) {
         return true;
     }
-    std::string error;
-    file = File::Open(*path, args..., error);
-    if (!file) {
-        std::fprintf(stderr, "quorvale download: %s\n", error.c_str());
+    auto opened = File::Open(*path, args...);
+    if (!opened) {
+        std::fprintf(stderr, "quorvale download: %s\n", opened.error().Words().c_str());
         return false;
     }
+    file = std::move(*opened);
     return true;
 }
 

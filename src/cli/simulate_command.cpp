@@ -107,8 +107,8 @@ int RunSimulate(const SimulateOptions& options, EndingSignals& signals) {
                     version.c_str());
         std::fflush(stdout);
         if (!options.flashOut.empty()) {
-            if (const auto failure = WriteFileAtomically(options.flashOut, flash)) {
-                std::fprintf(stderr, "quorvale simulate: %s\n", failure->c_str());
+            if (const Status written = WriteFileAtomically(options.flashOut, flash); !written) {
+                std::fprintf(stderr, "quorvale simulate: %s\n", written.error().Words().c_str());
             }
         }
     };
@@ -120,8 +120,9 @@ int RunSimulate(const SimulateOptions& options, EndingSignals& signals) {
         if (const auto* controller = running.load(); !options.wireOut.empty() && controller) {
             const std::string text = WireText(controller->Received());
             const auto bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-            if (const auto failure = WriteFileAtomically(options.wireOut, {bytes, text.size()})) {
-                std::fprintf(stderr, "quorvale simulate: %s\n", failure->c_str());
+            if (const Status written = WriteFileAtomically(options.wireOut, {bytes, text.size()});
+                !written) {
+                std::fprintf(stderr, "quorvale simulate: %s\n", written.error().Words().c_str());
             }
         }
     };

@@ -26,15 +26,13 @@ TraceLog::~TraceLog() {
     }
 }
 
-std::unique_ptr<TraceLog> TraceLog::Open(const std::string& path, Clock::time_point start,
-                                         std::string& error) {
+Result<std::unique_ptr<TraceLog>> TraceLog::Open(const std::string& path, Clock::time_point start) {
     if (path == "-") {
         return std::unique_ptr<TraceLog>(new TraceLog(stderr, false, start));
     }
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (!file) {
-        error = SystemError("cannot open '" + path + "' for the trace", errno);
-        return nullptr;
+        return Refused(Error::FromSystem(errno, "cannot open '" + path + "' for the trace"));
     }
     return std::unique_ptr<TraceLog>(new TraceLog(file, true, start));
 }

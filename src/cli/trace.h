@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "files/error.h"
 #include "link/port_handle.h"
 
 namespace quorvale::cli {
@@ -22,9 +23,8 @@ public:
     TraceLog(const TraceLog&) = delete;
     TraceLog& operator=(const TraceLog&) = delete;
 
-    // "-" is standard error. Answers nothing with the reason in `error`.
-    static std::unique_ptr<TraceLog> Open(const std::string& path, Clock::time_point start,
-                                          std::string& error);
+    // "-" is standard error.
+    static Result<std::unique_ptr<TraceLog>> Open(const std::string& path, Clock::time_point start);
 
     void Settings(const std::string& port, const LineSettings& settings);
     void Bytes(const std::string& port, const char* direction, std::span<const std::uint8_t> bytes);

@@ -269,13 +269,15 @@ bool DownloadRun::FailToOpen(FailureKind kind, const std::string& text) {
     if (const auto& refusal = m_port.RateRefused()) {
         return Fail(kind, text, 0, RateReason(*refusal));
     }
-    const int error = m_port.OpenError();
-    if (m_portOpened && OpenErrorMeansGone(error)) {
-        // OpenError is an errno value on every platform.
-        return Fail(FailureKind::PortLost, text, error,
-                    LossReason(std::generic_category().message(error)));
+    const std::optional<Error>& error = m_port.OpenError();
+    if (!error) {
+        return Fail(kind, text);
     }
-    return Fail(kind, text, error, error != 0 ? ExplainOpenError(m_portName, error) : "");
+    const int code = static_cast<int>(error->Code());
+    if (m_portOpened && OpenErrorMeansGone(*error)) {
+        return Fail(FailureKind::PortLost, text, code, LossReason(error->Words()));
+    }
+    return Fail(kind, text, code, ExplainOpenError(m_portName, *error));
 }
 
 void DownloadRun::TellPhase(DownloadPhase phase) {

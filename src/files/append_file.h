@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/error.h"
+
 namespace quorvale {
 
 // A file that is only ever added to, shared by every process that appends to it: each line
@@ -17,11 +19,10 @@ public:
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
 
-    // Answers the open file, or nothing with the reason in `error`.
-    static std::unique_ptr<AppendFile> Open(const std::string& path, std::string& error);
+    static Result<std::unique_ptr<AppendFile>> Open(const std::string& path);
 
-    // Appends `line` and a newline; false with the reason in `error` when it did not all go.
-    bool AppendLine(std::string_view line, std::string& error);
+    // Appends `line` and a newline; refused when it did not all go.
+    Status AppendLine(std::string_view line);
 
 private:
     explicit AppendFile(std::intptr_t handle, std::string path)

@@ -12,8 +12,8 @@ HANDLE AsHandle(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-std::string Failure(const std::string& what) {
-    return what + " (Windows error " + std::to_string(GetLastError()) + ")";
+Refusal Failure(const std::string& what) {
+    return Refused(Error::FromSystem(static_cast<long>(GetLastError()), what));
 }
 
 }  // namespace
@@ -22,29 +22,27 @@ AppendFile::~AppendFile() {
     CloseHandle(AsHandle(m_handle));
 }
 
-std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, std::string& error) {
+Result<std::unique_ptr<AppendFile>> AppendFile::Open(const std::string& path) {
     const HANDLE handle =
         CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = Failure("cannot open '" + path + "' for appending");
-        return nullptr;
+        return Failure("cannot open '" + path + "' for appending");
     }
     return std::unique_ptr<AppendFile>(
         new AppendFile(reinterpret_cast<std::intptr_t>(handle), path));
 }
 
-bool AppendFile::AppendLine(std::string_view line, std::string& error) {
+Status AppendFile::AppendLine(std::string_view line) {
     std::string whole(line);
     whole += "\r\n";
     DWORD written = 0;
     if (!WriteFile(AsHandle(m_handle), whole.data(), static_cast<DWORD>(whole.size()), &written,
                    nullptr) ||
         written != whole.size()) {
-        error = Failure("cannot append to '" + m_path + "'");
-        return false;
+        return Failure("cannot append to '" + m_path + "'");
     }
-    return true;
+    return {};
 }
 
 }  // namespace quorvale

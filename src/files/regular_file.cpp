@@ -23,10 +23,6 @@ std::string HexDigits(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string SystemError(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
-}
-
 bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got) {
     got = 0;
     while (got < count) {
@@ -45,14 +41,14 @@ bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got) 
     return true;
 }
 
-std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t limit,
-                                                       std::string& error) {
+Result<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t limit) {
     off_t size = 0;
     const FileDescriptor file(OpenRegularFile(path, size));
     if (file.get() < 0) {
-        error = errno == EINVAL ? "'" + path + "' is not a regular file"
-                                : SystemError("cannot open '" + path + "'", errno);
-        return std::nullopt;
+        if (errno == EINVAL) {
+            return Refused({ErrorKind::NotRegularFile, 0, "'" + path + "' is not a regular file"});
+        }
+        return Refused(Error::FromSystem(errno, "cannot open '" + path + "'"));
     }
     // One byte past the limit tells a file that is too large, even one that grew. The buffer
     // starts as large as the file says it is, not as the limit allows, and grows only if the
@@ -63,8 +59,7 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
     for (;;) {
         std::size_t more = 0;
         if (!ReadFully(file.get(), bytes.data() + got, bytes.size() - got, more)) {
-            error = SystemError("cannot read '" + path + "'", errno);
-            return std::nullopt;
+            return Refused(Error::FromSystem(errno, "cannot read '" + path + "'"));
         }
         got += more;
         if (got < bytes.size() || bytes.size() > limit) {
@@ -74,8 +69,8 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
     }
     bytes.resize(got);
     if (bytes.size() > limit) {
-        error = "'" + path + "' is larger than " + std::to_string(limit) + " bytes";
-        return std::nullopt;
+        return Refused({ErrorKind::TooLarge, 0,
+                        "'" + path + "' is larger than " + std::to_string(limit) + " bytes"});
     }
     return bytes;
 }

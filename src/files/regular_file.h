@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "files/error.h"
+
 namespace quorvale {
 
 // Owns one open file descriptor.
@@ -33,18 +35,12 @@ int OpenRegularFile(const std::string& path, off_t& size);
 // read failed, so a failure is never taken for the end of the file.
 bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got);
 
-// "<what>: <the system's words for the error number>", as these helpers say why they failed.
-std::string SystemError(const std::string& what, int error);
-
 // Writes through a temporary file in the same folder and renames it over `path`, so that a
-// reader sees the old file or the whole new one, never a part. Answers an error text, or
-// nothing on success.
-std::optional<std::string> WriteFileAtomically(const std::string& path,
-                                               std::span<const std::uint8_t> bytes);
+// reader sees the old file or the whole new one, never a part.
+Status WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
 
-// Reads a regular file of at most `limit` bytes. Answers an error text in `error` when the
-// file can't be read, isn't a regular file, or is larger.
-std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t limit,
-                                                       std::string& error);
+// Reads a regular file of at most `limit` bytes. Refused when the file can't be read, isn't a
+// regular file, or is larger.
+Result<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t limit);
 
 }  // namespace quorvale

@@ -64,12 +64,11 @@ int OpenRegularFile(const std::string& path, off_t& size) {
     return fd;
 }
 
-std::optional<std::string> WriteFileAtomically(const std::string& path,
-                                               std::span<const std::uint8_t> bytes) {
+Status WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        return SystemError("cannot create a file beside '" + path + "'", errno);
+        return Refused(Error::FromSystem(errno, "cannot create a file beside '" + path + "'"));
     }
     // mkostemp makes the file private; give it the mode a plain create would have.
     ::fchmod(fd, 0666 & ~CurrentUmask());
@@ -78,14 +77,15 @@ std::optional<std::string> WriteFileAtomically(const std::string& path,
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         ::unlink(temporary.c_str());
-        return SystemError("cannot write '" + path + "'", written ? errno : writeError);
+        return Refused(
+            Error::FromSystem(written ? errno : writeError, "cannot write '" + path + "'"));
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         const int renameError = errno;
         ::unlink(temporary.c_str());
-        return SystemError("cannot write '" + path + "'", renameError);
+        return Refused(Error::FromSystem(renameError, "cannot write '" + path + "'"));
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace quorvale

@@ -27,8 +27,8 @@ int ErrnoFor(DWORD error) {
     }
 }
 
-std::optional<std::string> Failure(const std::string& what) {
-    return what + " (Windows error " + std::to_string(GetLastError()) + ")";
+Refusal Failure(const std::string& what) {
+    return Refused(Error::FromSystem(static_cast<long>(GetLastError()), what));
 }
 
 }  // namespace
@@ -62,8 +62,7 @@ int OpenRegularFile(const std::string& path, off_t& size) {
     return fd;
 }
 
-std::optional<std::string> WriteFileAtomically(const std::string& path,
-                                               std::span<const std::uint8_t> bytes) {
+Status WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
     const std::string temporary = path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
                                   std::to_string(GetTickCount64());
     const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -78,11 +77,11 @@ std::optional<std::string> WriteFileAtomically(const std::string& path,
     CloseHandle(file);
     if (!ok || !MoveFileExA(temporary.c_str(), path.c_str(),
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const auto failure = Failure("cannot write '" + path + "'");
+        auto failure = Failure("cannot write '" + path + "'");
         DeleteFileA(temporary.c_str());
         return failure;
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace quorvale

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <windows.h>
 
+#include "files/error.h"
 #include "files/system_error.h"
 
 namespace quorvale {
@@ -15,6 +16,27 @@ std::string SystemErrorText(long code) {
         message.pop_back();
     }
     return message.empty() ? "Windows error " + std::to_string(code) : message;
+}
+
+ErrorKind KindOfSystemCode(long code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            return ErrorKind::NotFound;
+        case ERROR_ACCESS_DENIED:
+            // A COM port is opened for one program at a time: denied is another one holding it.
+            return ErrorKind::Busy;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            return ErrorKind::Busy;
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+            return ErrorKind::Gone;
+        default:
+            return ErrorKind::Other;
+    }
 }
 
 }  // namespace quorvale

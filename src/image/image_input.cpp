@@ -164,21 +164,18 @@ const char* InputFormatName(InputFormat format) {
     return "raw binary";
 }
 
-std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t> file,
-                                                    std::string& error) {
+Result<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t> file) {
     constexpr unsigned kClass = 4, kData = 5, kPtLoad = 1;
     if (file.size() < 16 || (file[kClass] != 1 && file[kClass] != 2) ||
         (file[kData] != 1 && file[kData] != 2)) {
-        error = "not an ELF file of a known class and byte order";
-        return std::nullopt;
+        return Malformed("not an ELF file of a known class and byte order");
     }
     const bool wide = file[kClass] == 2;
     const ElfReader elf(file, file[kData] == 2);
     const unsigned word = wide ? 8 : 4;
     const std::uint64_t headerSize = wide ? 64 : 52;
     if (!elf.Fits(0, headerSize)) {
-        error = "the ELF header is cut short";
-        return std::nullopt;
+        return Malformed("the ELF header is cut short");
     }
     const std::uint64_t phoff = elf.Field(wide ? 32 : 28, word);
     const std::uint64_t phentsize = elf.Field(wide ? 54 : 42, 2);
@@ -186,12 +183,10 @@ std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t
     const std::uint64_t entrySize = wide ? 56 : 32;
     // 0xFFFF says the count is kept elsewhere: more program headers than any image needs.
     if (phnum == 0xFFFF || (phnum > 0 && phentsize < entrySize)) {
-        error = "the program header table is not one this reader takes";
-        return std::nullopt;
+        return Malformed("the program header table is not one this reader takes");
     }
     if (!elf.Fits(phoff, phnum * phentsize)) {
-        error = "the program header table lies beyond the end of the file";
-        return std::nullopt;
+        return Malformed("the program header table lies beyond the end of the file");
     }
     std::vector<Segment> segments;
     for (std::uint64_t i = 0; i < phnum; ++i) {
@@ -205,12 +200,10 @@ std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t
             continue;
         }
         if (!elf.Fits(offset, fileSize)) {
-            error = where + ": its data lies beyond the end of the file";
-            return std::nullopt;
+            return Malformed(where + ": its data lies beyond the end of the file");
         }
         if (fileSize > kAddressSpace) {
-            error = where + ": " + std::to_string(fileSize) + " bytes, more than 64 KiB";
-            return std::nullopt;
+            return Malformed(where + ": " + std::to_string(fileSize) + " bytes, more than 64 KiB");
         }
         const auto begin = file.begin() + static_cast<std::ptrdiff_t>(offset);
         segments.push_back(
@@ -219,8 +212,8 @@ std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t
     return segments;
 }
 
-std::optional<LaidOutImage> LayOutImage(const std::vector<Segment>& segments, std::uint64_t base,
-                                        std::optional<std::uint32_t> start, std::string& error) {
+Result<LaidOutImage> LayOutImage(const std::vector<Segment>& segments, std::uint64_t base,
+                                 std::optional<std::uint32_t> start) {
     std::uint64_t lowest = UINT64_MAX;
     std::uint64_t highest = 0;
     for (const Segment& segment : segments) {
@@ -228,26 +221,23 @@ std::optional<LaidOutImage> LayOutImage(const std::vector<Segment>& segments, st
             continue;
         }
         if (segment.address < base) {
-            error = segment.where + ": data at " + Hex(segment.address) + " lies below --base " +
-                    Hex(base);
-            return std::nullopt;
+            return Malformed(segment.where + ": data at " + Hex(segment.address) +
+                             " lies below --base " + Hex(base));
         }
         const std::uint64_t offset = segment.address - base;
         if (offset > kAddressSpace || segment.bytes.size() > kAddressSpace - offset) {
-            error = segment.where + ": data at " + Hex(segment.address) +
-                    " runs beyond 64 KiB above " + Hex(base);
-            return std::nullopt;
+            return Malformed(segment.where + ": data at " + Hex(segment.address) +
+                             " runs beyond 64 KiB above " + Hex(base));
         }
         lowest = std::min(lowest, offset);
         highest = std::max(highest, offset + segment.bytes.size());
     }
     if (lowest == UINT64_MAX) {
-        error = "the input holds no data";
-        return std::nullopt;
+        return Malformed("the input holds no data");
     }
     if (start && *start > lowest) {
-        error = "--start " + Hex(*start) + " lies above the lowest address, " + Hex(lowest);
-        return std::nullopt;
+        return Malformed("--start " + Hex(*start) + " lies above the lowest address, " +
+                         Hex(lowest));
     }
     LaidOutImage image;
     image.start = start ? *start : static_cast<std::uint32_t>(lowest / kPage * kPage);
@@ -260,9 +250,8 @@ std::optional<LaidOutImage> LayOutImage(const std::vector<Segment>& segments, st
         for (std::size_t i = 0; i < segment.bytes.size(); ++i) {
             const std::uint64_t at = first + i;
             if (owner[at] && image.data[at] != segment.bytes[i]) {
-                error = segment.where + ": data at " + Hex(base + image.start + at) +
-                        " differs from " + owner[at]->where + "'s";
-                return std::nullopt;
+                return Malformed(segment.where + ": data at " + Hex(base + image.start + at) +
+                                 " differs from " + owner[at]->where + "'s");
             }
             image.data[at] = segment.bytes[i];
             owner[at] = &segment;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "files/error.h"
+
 namespace quorvale {
 
 // The forms image data comes in from a controller's build, told apart by content.
@@ -28,12 +30,11 @@ struct Segment {
 };
 
 // The data of an Intel HEX or S-record file (`bytes`, read from `path`), read by libsrecord.
-// Answers nothing, with the file, the line and what is wrong in `error`, for a malformed file,
+// Refused, saying the file, the line and what is wrong, for a malformed file,
 // a line that is not a record, or a missing end record. Where the library is not available
 // (Windows) it says so.
-std::optional<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t> bytes,
-                                                   const std::string& path, InputFormat format,
-                                                   std::string& error);
+Result<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t> bytes,
+                                            const std::string& path, InputFormat format);
 
 // What libsrecord passes over in silence but would leave holes in the image: a line that is
 // not a record ("line N is not a record"), or an Intel HEX file without its end-of-file
@@ -41,14 +42,18 @@ std::optional<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t>
 std::optional<std::string> RecordLinesProblem(std::span<const std::uint8_t> bytes,
                                               InputFormat format);
 
+// A refusal of input that is not what it claims to be, in the program's own words.
+inline Refusal Malformed(std::string words) {
+    return Refused({ErrorKind::Malformed, 0, std::move(words)});
+}
+
 // Whether raw binary starts like a record file (':' or 'S' and a digit, after white space): a
 // record file that recognition did not take, which must not be packed as raw bytes.
 bool LooksLikeRecords(std::span<const std::uint8_t> bytes);
 
 // The loadable segments of an ELF executable (32 or 64 bits, either byte order): each program
 // header of type PT_LOAD with file contents, at its physical address.
-std::optional<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t> file,
-                                                    std::string& error);
+Result<std::vector<Segment>> ReadElfSegments(std::span<const std::uint8_t> file);
 
 // The image the segments make: from `start` (by default the lowest address rounded down to a
 // multiple of 256) to the highest address rounded up to one, `base` subtracted from every
@@ -58,7 +63,7 @@ struct LaidOutImage {
     std::uint32_t start = 0;
     std::vector<std::uint8_t> data;
 };
-std::optional<LaidOutImage> LayOutImage(const std::vector<Segment>& segments, std::uint64_t base,
-                                        std::optional<std::uint32_t> start, std::string& error);
+Result<LaidOutImage> LayOutImage(const std::vector<Segment>& segments, std::uint64_t base,
+                                 std::optional<std::uint32_t> start);
 
 }  // namespace quorvale

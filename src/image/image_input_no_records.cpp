@@ -4,12 +4,10 @@
 namespace quorvale {
 
 // libsrecord is not among what the Windows build is made from.
-std::optional<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t>,
-                                                   const std::string&, InputFormat format,
-                                                   std::string& error) {
-    error = std::string(InputFormatName(format)) +
-            " input is read by the Linux build only; give raw binary or ELF here";
-    return std::nullopt;
+Result<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t>, const std::string&,
+                                            InputFormat format) {
+    return Malformed(std::string(InputFormatName(format)) +
+                     " input is read by the Linux build only; give raw binary or ELF here");
 }
 
 }  // namespace quorvale

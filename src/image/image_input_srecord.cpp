@@ -95,17 +95,14 @@ std::string LineOf(const std::string& location, const std::string& name) {
 
 }  // namespace
 
-std::optional<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t> bytes,
-                                                   const std::string& path, InputFormat format,
-                                                   std::string& error) {
+Result<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t> bytes,
+                                            const std::string& path, InputFormat format) {
     if (const auto problem = RecordLinesProblem(bytes, format)) {
-        error = path + ": " + *problem;
-        return std::nullopt;
+        return Malformed(path + ": " + *problem);
     }
     const MemoryFile file(bytes);
     if (!file.IsOpen()) {
-        error = std::string("cannot hold the input in memory: ") + std::strerror(errno);
-        return std::nullopt;
+        return Refused(Error::FromSystem(errno, "cannot hold the input in memory"));
     }
     RefuseOnAnyReport reports;
     std::vector<Segment> segments;
@@ -131,8 +128,7 @@ std::optional<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t>
             }
         }
     } catch (const RefuseOnAnyReport::Refused&) {
-        error = InTermsOf(reports.Text(), file.Name(), path);
-        return std::nullopt;
+        return Malformed(InTermsOf(reports.Text(), file.Name(), path));
     }
     return segments;
 }

@@ -23,15 +23,15 @@ std::string GroupName(gid_t group) {
 
 }  // namespace
 
-std::string ExplainOpenError(const std::string& port, int error) {
-    std::string text = std::generic_category().message(error);
+std::string ExplainOpenError(const std::string& port, const Error& error) {
+    std::string text = error.Words();
     struct stat info {};
-    if ((error == EACCES || error == EPERM) && ::stat(port.c_str(), &info) == 0) {
+    if (error.Kind() == ErrorKind::AccessDenied && ::stat(port.c_str(), &info) == 0) {
         text += ": the user needs to be in the group '" + GroupName(info.st_gid) +
                 "', which owns " + port + " (log in again after joining it)";
-    } else if (error == EBUSY) {
+    } else if (error.Kind() == ErrorKind::Busy) {
         text += ": another program is using the port";
-    } else if (error == ENOTTY) {
+    } else if (error.Kind() == ErrorKind::NotATerminal) {
         text += ": " + port + " is not a serial port";
     }
     return text;

@@ -102,9 +102,13 @@ void ClosePort(PortHandle& port) {
     port.Release();
 }
 
-int ProbePortOpen(const std::string& name) {
+std::optional<Error> ProbePortOpen(const std::string& name) {
     PortHandle probe;
     return probe.Acquire(name);
+}
+
+bool OpenErrorMeansGone(const Error& openError) {
+    return openError.Kind() == ErrorKind::NotFound || openError.Kind() == ErrorKind::Gone;
 }
 
 bool StopRequested(const PortHandle& port) {

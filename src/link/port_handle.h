@@ -9,6 +9,8 @@
 #include <stop_token>
 #include <string>
 
+#include "files/error.h"
+
 namespace quorvale {
 
 struct StopSignal;
@@ -76,13 +78,12 @@ struct PortLoss {
 bool MeansPortGone(long error);
 
 // Why a port could not be opened, for the line under the failure text: the system's own
-// words for OpenPort's error number, and for a permission problem the group the user needs
-// to be in.
-std::string ExplainOpenError(const std::string& port, int error);
+// words, and for a permission problem the group the user needs to be in.
+std::string ExplainOpenError(const std::string& port, const Error& error);
 
-// Whether OpenPort's error number, for a port that opened before, says the device is gone:
-// its node removed or its driver detached. Each backend knows its own.
-bool OpenErrorMeansGone(int openError);
+// Whether OpenPort's refusal, for a port that opened before, says the device is gone: its
+// node removed or its driver detached.
+bool OpenErrorMeansGone(const Error& openError);
 
 // One open serial port, owned by whoever opened it and closed when it goes. A default
 // constructed handle is the invalid handle; an invalid handle from OpenPort keeps why: the
@@ -97,7 +98,7 @@ public:
     PortHandle& operator=(const PortHandle&) = delete;
 
     bool IsValid() const { return m_fd != -1; }
-    int OpenError() const { return m_openError; }
+    const std::optional<Error>& OpenError() const { return m_openError; }
     const std::optional<RateRefusal>& RateRefused() const { return m_rateRefused; }
     // Set once a read, a write or a wait found the device gone; every later wait on the port
     // then ends at once.
@@ -115,13 +116,13 @@ private:
     friend void WaitForInput(PortHandle&, std::chrono::milliseconds);
     friend bool StopRequested(const PortHandle&);
     friend bool WaitingIsOver(const PortHandle&);
-    friend int ProbePortOpen(const std::string&);
+    friend std::optional<Error> ProbePortOpen(const std::string&);
     friend int NativeDescriptor(const PortHandle&);
 
     static constexpr std::size_t ReceiveChunk = 512;
 
-    // Opens the device exclusively, as every port is opened; answers 0 or the error number.
-    int Acquire(const std::string& name);
+    // Opens the device exclusively, as every port is opened; answers why not, if it wasn't.
+    std::optional<Error> Acquire(const std::string& name);
     // Closes the handle, first throwing away output still queued when the download was
     // stopped or no flush has seen that output leave (the close after a failed exchange).
     void Release();
@@ -146,7 +147,7 @@ private:
     bool m_exclusive = false;
     // Written to since the last flush that saw the output queue empty.
     bool m_outputUnflushed = false;
-    int m_openError = 0;
+    std::optional<Error> m_openError;
     std::optional<RateRefusal> m_rateRefused;
     std::optional<PortLoss> m_lost;
     // Low latency was turned on by this handle, and is turned off again at close.
@@ -197,6 +198,6 @@ int NativeDescriptor(const PortHandle& port);
 // Whether the named device could be opened as a port right now, without changing its line
 // settings: 0, or the system's error number of the failure (ENOTTY for what is not a
 // terminal, EBUSY for a port another program holds). For explaining a failed open.
-int ProbePortOpen(const std::string& name);
+std::optional<Error> ProbePortOpen(const std::string& name);
 
 }  // namespace quorvale

@@ -112,10 +112,6 @@ bool MeansPortGone(long error) {
     return error == EIO || error == ENODEV || error == ENXIO;
 }
 
-bool OpenErrorMeansGone(int openError) {
-    return openError == ENOENT || MeansPortGone(openError);
-}
-
 void PortHandle::NoteFailure(long error) {
     if (MeansPortGone(error)) {
         MarkLost(error);
@@ -155,23 +151,23 @@ void PortHandle::Release() {
     m_stopSignal.reset();
 }
 
-int PortHandle::Acquire(const std::string& name) {
+std::optional<Error> PortHandle::Acquire(const std::string& name) {
     m_fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
-        return errno;
+        return Error::FromSystem(errno);
     }
     if (!::isatty(m_fd)) {
         Release();
-        return ENOTTY;
+        return Error::FromSystem(ENOTTY);
     }
     // Exclusive like a Windows COM port: flock keeps out every other opener, root included;
     // TIOCEXCL also keeps out programs that don't use flock.
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         Release();
-        return EBUSY;
+        return Error::FromSystem(EBUSY);
     }
     m_exclusive = ::ioctl(m_fd, TIOCEXCL) == 0;
-    return 0;
+    return std::nullopt;
 }
 
 PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop,

@@ -44,23 +44,6 @@ std::string DevicePath(const std::string& name) {
     return comPort && name.size() > 4 ? "\\\\.\\" + name : name;
 }
 
-int ErrnoFor(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return ENOENT;
-        case ERROR_ACCESS_DENIED:
-            return EBUSY;  // a COM port held by another program
-        case ERROR_SHARING_VIOLATION:
-            return EBUSY;
-        case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_BAD_COMMAND:
-            return ENODEV;
-        default:
-            return EIO;
-    }
-}
-
 constexpr DWORD kWriteGraceMs = 1000;
 
 // Twice the time of the longest character (start, 8 data, parity and 2 stop bits), rounded up.
@@ -128,11 +111,6 @@ bool MeansPortGone(long error) {
     return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_BAD_COMMAND;
 }
 
-bool OpenErrorMeansGone(int openError) {
-    // The open's Win32 code, as ErrnoFor reads it.
-    return openError == ENOENT || openError == ENODEV;
-}
-
 void PortHandle::NoteFailure(long error) {
     // After a removal drivers fail calls in many ways (aborted, access denied, a general
     // failure); any of them means the device is gone once the driver no longer answers for
@@ -168,14 +146,14 @@ void PortHandle::Release() {
     m_receivedPos = m_receivedEnd = 0;
 }
 
-int PortHandle::Acquire(const std::string& name) {
+std::optional<Error> PortHandle::Acquire(const std::string& name) {
     const HANDLE port = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
-        return ErrnoFor(GetLastError());
+        return Error::FromSystem(static_cast<long>(GetLastError()));
     }
     m_fd = reinterpret_cast<std::intptr_t>(port);
-    return 0;
+    return std::nullopt;
 }
 
 PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop,

@@ -7,6 +7,8 @@
 #include <stop_token>
 #include <string>
 
+#include "files/error.h"
+
 namespace quorvale {
 
 // What tells one appearance of a path from the next: the link and the node it leads to, each
@@ -30,7 +32,6 @@ enum class PathWait {
     Reached,   // the path is there (or gone) as asked
     Stopped,   // the stop was requested first
     TimedOut,  // the limit ran out first
-    Failed,    // the system can't watch the path (errno-style code in `error`)
 };
 
 // Waits until `path` exists (`present`) or no longer does, following symbolic links: a device
@@ -38,13 +39,13 @@ enum class PathWait {
 // of the path that exists is watched, so the wait costs nothing while nothing changes there,
 // and the path is looked at again after every change, including folders that come and go
 // above it (only those: a link's target elsewhere is seen to go only with the link). Returns
-// as soon as the stop is requested.
+// as soon as the stop is requested. Refused when the system can't watch the path.
 //
 // Waiting for the path to go, with `plugged` the stamp it had: a path that went and is back
 // already, made anew, counts as gone.
-PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
-                     std::optional<std::chrono::milliseconds> limit, int& error,
-                     const std::optional<PathStamp>& plugged = std::nullopt);
+Result<PathWait> WaitForPath(const std::string& path, bool present, std::stop_token stop,
+                             std::optional<std::chrono::milliseconds> limit,
+                             const std::optional<PathStamp>& plugged = std::nullopt);
 
 // Whether `path` names something that exists now, following symbolic links.
 bool PathExists(const std::string& path);

@@ -111,9 +111,9 @@ std::optional<PathStamp> StampPath(const std::string& path) {
     return PathStamp{part(link), part(target)};
 }
 
-PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
-                     std::optional<std::chrono::milliseconds> limit, int& error,
-                     const std::optional<PathStamp>& plugged) {
+Result<PathWait> WaitForPath(const std::string& path, bool present, std::stop_token stop,
+                             std::optional<std::chrono::milliseconds> limit,
+                             const std::optional<PathStamp>& plugged) {
     const auto reached = [&] {
         if (present) {
             return PathExists(path);
@@ -124,8 +124,7 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
     const FileDescriptor changes(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     const FileDescriptor stopped(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (changes.get() < 0 || stopped.get() < 0) {
-        error = errno;
-        return PathWait::Failed;
+        return Refused(Error::FromSystem(errno));
     }
     const std::stop_callback raise(stop, [&] { RaiseOnStop(stopped.get()); });
     std::optional<Clock::time_point> deadline;
@@ -147,8 +146,7 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
             watch =
                 ::inotify_add_watch(changes.get(), folder.c_str(), kWatchedChanges | IN_ONLYDIR);
             if (watch < 0 && errno != ENOENT && errno != ENOTDIR) {
-                error = errno;
-                return PathWait::Failed;
+                return Refused(Error::FromSystem(errno));
             }
         }
         if (reached()) {
@@ -165,8 +163,7 @@ PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop
             return PathWait::Stopped;
         }
         if (ready < 0 && errno != EINTR) {
-            error = errno;
-            return PathWait::Failed;
+            return Refused(Error::FromSystem(errno));
         }
         const Changes seen = ReadChanges(changes.get(), watch, EntryName(path, watched));
         // A port unplugged and plugged again between two looks still counts as gone.

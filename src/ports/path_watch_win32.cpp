@@ -30,9 +30,9 @@ std::optional<PathStamp> StampPath(const std::string& path) {
     return PathExists(path) ? std::optional<PathStamp>(PathStamp{}) : std::nullopt;
 }
 
-PathWait WaitForPath(const std::string& path, bool present, std::stop_token stop,
-                     std::optional<std::chrono::milliseconds> limit, int&,
-                     const std::optional<PathStamp>&) {
+Result<PathWait> WaitForPath(const std::string& path, bool present, std::stop_token stop,
+                             std::optional<std::chrono::milliseconds> limit,
+                             const std::optional<PathStamp>&) {
     const auto deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
     std::mutex mutex;
     std::condition_variable_any wakeUp;

@@ -66,7 +66,7 @@ SimulatorAnnouncement::SimulatorAnnouncement(const std::string& terminalPath) {
         folder + "/" + kPrefix + std::to_string(::getpid()) + "-" + TerminalName(terminalPath);
     const std::string line = terminalPath + "\n";
     const auto bytes = reinterpret_cast<const std::uint8_t*>(line.data());
-    if (!WriteFileAtomically(file, {bytes, line.size()})) {
+    if (WriteFileAtomically(file, {bytes, line.size()})) {
         m_file = file;
     }
 }

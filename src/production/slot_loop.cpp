@@ -24,9 +24,19 @@ constexpr auto kSettleRetry = 50ms;
 
 // Errors of a port that has only just appeared and is not ready for us yet: udev gives the node
 // its group and mode a moment after making it, and a modem manager may be probing it.
-bool SettlingError(int error) {
-    return error == EACCES || error == EPERM || error == EBUSY || error == ENOENT ||
-           error == ENXIO || error == ENODEV || error == EIO;
+bool SettlingError(const std::optional<Error>& error) {
+    if (!error) {
+        return false;
+    }
+    switch (error->Kind()) {
+        case ErrorKind::AccessDenied:
+        case ErrorKind::Busy:
+        case ErrorKind::NotFound:
+        case ErrorKind::Gone:
+            return true;
+        default:
+            return false;
+    }
 }
 
 // Waits, briefly, until a port that has just appeared can be opened; the download then says
@@ -178,10 +188,13 @@ void SlotLoop::Download(std::stop_token stop) {
 }
 
 void SlotLoop::Record(const SlotOutcome& outcome) {
-    std::string error;
-    if (m_run.record &&
-        !m_run.record->AppendLine(JsonLine(outcome.RecordFields(m_run, m_port)), error)) {
-        m_reports.RecordFailed(error);
+    if (!m_run.record) {
+        return;
+    }
+    if (const Status appended =
+            m_run.record->AppendLine(JsonLine(outcome.RecordFields(m_run, m_port)));
+        !appended) {
+        m_reports.RecordFailed(appended.error().Words());
     }
 }
 
@@ -204,7 +217,7 @@ bool SlotLoop::AwaitPlug(std::stop_token stop, Deadline deadline) {
                 std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()),
                 std::chrono::milliseconds(0));
         }
-        if (!Waited(WaitForPath(m_port, true, stop, limit, m_error))) {
+        if (!Waited(WaitForPath(m_port, true, stop, limit))) {
             return false;
         }
         LetNewPortSettle(m_port, stop);
@@ -219,7 +232,7 @@ bool SlotLoop::AwaitUnplug(const std::optional<PathStamp>& plugged, std::stop_to
     const auto now = StampPath(m_port);
     if (now && now == plugged) {
         m_reports.Waiting(SlotWait::ForUnplug);
-        if (!Waited(WaitForPath(m_port, false, stop, std::nullopt, m_error, plugged))) {
+        if (!Waited(WaitForPath(m_port, false, stop, std::nullopt, plugged))) {
             return false;
         }
     }
@@ -230,9 +243,16 @@ bool SlotLoop::AwaitUnplug(const std::optional<PathStamp>& plugged, std::stop_to
 }
 
 // Says why a wait gave up; false when the slot is done with.
-bool SlotLoop::Waited(PathWait outcome) {
+bool SlotLoop::Waited(const Result<PathWait>& outcome) {
     char why[512] = {};
-    switch (outcome) {
+    if (!outcome) {
+        std::snprintf(why, sizeof why, "Cannot watch for port '%s': %s", m_port.c_str(),
+                      outcome.error().Words().c_str());
+        m_tally.GaveUp(m_index);
+        m_reports.GaveUp(why);
+        return false;
+    }
+    switch (*outcome) {
         case PathWait::Reached:
             return true;
         case PathWait::Stopped:
@@ -240,10 +260,6 @@ bool SlotLoop::Waited(PathWait outcome) {
         case PathWait::TimedOut:
             std::snprintf(why, sizeof why, "Port '%s' did not appear within %g seconds",
                           m_port.c_str(), m_run.firstWaitSeconds.value_or(0));
-            break;
-        case PathWait::Failed:
-            std::snprintf(why, sizeof why, "Cannot watch for port '%s': %s", m_port.c_str(),
-                          std::strerror(m_error));
             break;
     }
     m_tally.GaveUp(m_index);

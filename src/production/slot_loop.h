@@ -143,7 +143,7 @@ private:
     Deadline FirstDeadline() const;
     bool AwaitPlug(std::stop_token stop, Deadline deadline);
     bool AwaitUnplug(const std::optional<PathStamp>& plugged, std::stop_token stop);
-    bool Waited(PathWait outcome);
+    bool Waited(const Result<PathWait>& outcome);
 
     const SlotRun& m_run;
     Tally& m_tally;
@@ -151,7 +151,6 @@ private:
     const std::string m_port;
     SlotReports& m_reports;
     std::optional<SlotOutcome> m_last;
-    int m_error = 0;
 };
 
 // Runs each loop on a thread of its own. `allEnded` is called on the thread of the loop that

@@ -71,11 +71,11 @@ QString StationWindow::Refusal() {
         return QString::fromStdString(LoadResultMessageWithHint(loaded, m_options.file));
     }
     if (m_options.recordFile) {
-        std::string error;
-        m_record = AppendFile::Open(*m_options.recordFile, error);
-        if (!m_record) {
-            return QString::fromStdString(error);
+        auto record = AppendFile::Open(*m_options.recordFile);
+        if (!record) {
+            return QString::fromStdString(record.error().Words());
         }
+        m_record = std::move(*record);
     }
     return {};
 }

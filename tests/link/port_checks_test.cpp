@@ -82,17 +82,22 @@ TEST(PortGone, ErrorsThatMeanTheDeviceIsGone) {
         SCOPED_TRACE(c.error);
         EXPECT_EQ(MeansPortGone(c.error), c.gone);
     }
-    // Reopening a port that was there: its node gone, or its driver let go of it.
+    // Reopening a port that was there: its node gone, or its driver let go of it; each in the
+    // system's own codes.
 #ifdef _WIN32
-    const int goneOnReopen[] = {ENOENT, ENODEV};
+    const long goneOnReopen[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+                                 ERROR_DEVICE_NOT_CONNECTED, ERROR_BAD_COMMAND};
+    const long thereOnReopen[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
+                                  ERROR_INVALID_PARAMETER};
 #else
-    const int goneOnReopen[] = {ENOENT, ENODEV, ENXIO, EIO};
+    const long goneOnReopen[] = {ENOENT, ENODEV, ENXIO, EIO};
+    const long thereOnReopen[] = {EACCES, EBUSY, ENOTTY};
 #endif
-    for (const int error : goneOnReopen) {
-        EXPECT_TRUE(OpenErrorMeansGone(error)) << error;
+    for (const long error : goneOnReopen) {
+        EXPECT_TRUE(OpenErrorMeansGone(Error::FromSystem(error))) << error;
     }
-    for (const int error : {EACCES, EBUSY, ENOTTY, 0}) {
-        EXPECT_FALSE(OpenErrorMeansGone(error)) << error;
+    for (const long error : thereOnReopen) {
+        EXPECT_FALSE(OpenErrorMeansGone(Error::FromSystem(error))) << error;
     }
 }
 

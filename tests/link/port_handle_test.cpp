@@ -109,7 +109,9 @@ TEST(SerialPort, IsExclusiveAndReopensAtOtherSettingsAfterClose) {
     ASSERT_TRUE(first.IsValid());
     const PortHandle second = OpenPort(pty.SlavePath(), {9600, 8, Parity::None, StopBits::One});
     EXPECT_FALSE(second.IsValid());
-    EXPECT_EQ(second.OpenError(), EBUSY);
+    ASSERT_TRUE(second.OpenError());
+    EXPECT_EQ(second.OpenError()->Code(), EBUSY);
+    EXPECT_EQ(second.OpenError()->Kind(), ErrorKind::Busy);
     EXPECT_TRUE(TerminalIsExclusive(pty.SlavePath())) << "a refused opener cleared the flag";
 
     ClosePort(first);
@@ -131,7 +133,8 @@ TEST(SerialPort, RefusesWhatIsNotATerminalWithoutWritingToIt) {
         SCOPED_TRACE(c.path);
         const PortHandle port = OpenPort(c.path, {9600, 8, Parity::None, StopBits::One});
         EXPECT_FALSE(port.IsValid());
-        EXPECT_EQ(port.OpenError(), c.error);
+        ASSERT_TRUE(port.OpenError());
+        EXPECT_EQ(port.OpenError()->Code(), c.error);
     }
     std::ifstream in(file, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
