@@ -102,6 +102,22 @@ void ClosePort(PortHandle& port) {
     port.Release();
 }
 
+PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop,
+                    LineObserver* observer) {
+    PortHandle port;
+    port.m_openError = port.Acquire(name);
+    if (!port.IsValid()) {
+        return port;
+    }
+    if (const auto refusal = port.ApplySettings(settings)) {
+        port.RefuseRate(*refusal);
+        return port;
+    }
+    port.Prepare(stop);
+    port.Opened(settings, std::move(stop), observer);
+    return port;
+}
+
 std::optional<Error> ProbePortOpen(const std::string& name) {
     PortHandle probe;
     return probe.Acquire(name);

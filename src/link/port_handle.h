@@ -123,6 +123,11 @@ private:
 
     // Opens the device exclusively, as every port is opened; answers why not, if it wasn't.
     std::optional<Error> Acquire(const std::string& name);
+    // Puts the line settings on the acquired device; answers the rate it can't make, if so.
+    std::optional<RateRefusal> ApplySettings(const LineSettings& settings);
+    // What the backend does to a port it has configured before the first byte (the modem
+    // lines, the latency, the stop's wake-up).
+    void Prepare(const std::stop_token& stop);
     // Closes the handle, first throwing away output still queued when the download was
     // stopped or no flush has seen that output leave (the close after a failed exchange).
     void Release();

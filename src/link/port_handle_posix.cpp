@@ -170,26 +170,18 @@ std::optional<Error> PortHandle::Acquire(const std::string& name) {
     return std::nullopt;
 }
 
-PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop,
-                    LineObserver* observer) {
-    PortHandle port;
-    port.m_openError = port.Acquire(name);
-    if (port.IsValid()) {
-        const int fd = static_cast<int>(port.m_fd);
-        const bool taken = ApplyLineSettings(fd, settings);
-        if (const auto refusal =
-                CheckRate(settings.baudRate, taken, ReportedBaudRate(fd), BaseClock(fd))) {
-            port.RefuseRate(*refusal);
-            return port;
-        }
-        SetModemLinesInactive(port.m_fd);
-        port.m_lowLatencySet = EnableLowLatency(port.m_fd);
-        if (stop.stop_possible()) {
-            port.m_stopSignal.reset(new StopSignal(stop));
-        }
-        port.Opened(settings, std::move(stop), observer);
+std::optional<RateRefusal> PortHandle::ApplySettings(const LineSettings& settings) {
+    const int fd = static_cast<int>(m_fd);
+    const bool taken = ApplyLineSettings(fd, settings);
+    return CheckRate(settings.baudRate, taken, ReportedBaudRate(fd), BaseClock(fd));
+}
+
+void PortHandle::Prepare(const std::stop_token& stop) {
+    SetModemLinesInactive(m_fd);
+    m_lowLatencySet = EnableLowLatency(m_fd);
+    if (stop.stop_possible()) {
+        m_stopSignal.reset(new StopSignal(stop));
     }
-    return port;
 }
 
 bool WriteToDriver(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count,

@@ -156,21 +156,15 @@ std::optional<Error> PortHandle::Acquire(const std::string& name) {
     return std::nullopt;
 }
 
-PortHandle OpenPort(const std::string& name, const LineSettings& settings, std::stop_token stop,
-                    LineObserver* observer) {
-    PortHandle port;
-    port.m_openError = port.Acquire(name);
-    if (port.IsValid()) {
-        const HANDLE handle = AsHandle(port.m_fd);
-        const bool taken = ApplyLineSettings(handle, settings);
-        // Windows drivers report no base clock; what they hold is what they run at.
-        if (const auto refusal = CheckRate(settings.baudRate, taken, ReportedBaudRate(handle), 0)) {
-            port.RefuseRate(*refusal);
-            return port;
-        }
-        port.Opened(settings, std::move(stop), observer);
-    }
-    return port;
+std::optional<RateRefusal> PortHandle::ApplySettings(const LineSettings& settings) {
+    const HANDLE handle = AsHandle(m_fd);
+    const bool taken = ApplyLineSettings(handle, settings);
+    // Windows drivers report no base clock; what they hold is what they run at.
+    return CheckRate(settings.baudRate, taken, ReportedBaudRate(handle), 0);
+}
+
+void PortHandle::Prepare(const std::stop_token&) {
+    // Its waits are short sleeps that look at the stop in between: nothing to set up.
 }
 
 bool WriteToDriver(PortHandle& port, const std::uint8_t* bytes, std::uint32_t count,
