@@ -16,7 +16,7 @@
 #include "cli/progress_text.h"
 #include "cli/trace.h"
 #include "download/texts.h"
-#include "download/worker.h"
+#include "download/session.h"
 #include "files/append_file.h"
 #include "production/ending_signals.h"
 #include "production/host.h"

@@ -35,8 +35,8 @@ enum class FailureKind : std::uint8_t {
 
 struct DownloadOutcome {
     FailureKind kind = FailureKind::None;
-    // The system's error number behind the failure where it gave one (a port that would not
-    // open, or that went away), else 0.
+    // The system's own code behind the failure where it gave one (a port that would not open,
+    // or that went away): an errno value on Linux, a Win32 code on Windows; else 0.
     int systemError = 0;
     // The failure text, or the cancellation's; empty when completed.
     std::string message;

@@ -25,8 +25,7 @@ ErrorKind KindOfSystemCode(long code) {
         case ERROR_INVALID_NAME:
             return ErrorKind::NotFound;
         case ERROR_ACCESS_DENIED:
-            // A COM port is opened for one program at a time: denied is another one holding it.
-            return ErrorKind::Busy;
+            return ErrorKind::AccessDenied;
         case ERROR_SHARING_VIOLATION:
         case ERROR_BUSY:
             return ErrorKind::Busy;

@@ -113,7 +113,9 @@ std::optional<InputFormat> RecogniseFileFormat(const std::string& path) {
     }
     head.resize(got);
     const InputFormat format = RecogniseInputFormat(head);
-    return format == InputFormat::Raw ? std::nullopt : std::optional(format);
+    const bool packable =
+        format == InputFormat::Elf || (format != InputFormat::Raw && kReadsRecords);
+    return packable ? std::optional(format) : std::nullopt;
 }
 
 bool LooksLikeRecords(std::span<const std::uint8_t> bytes) {

@@ -11,12 +11,19 @@
 
 namespace quorvale {
 
+// Whether this build reads Intel HEX and S-records (libsrecord is not in the Windows build).
+#ifdef _WIN32
+inline constexpr bool kReadsRecords = false;
+#else
+inline constexpr bool kReadsRecords = true;
+#endif
+
 // The forms image data comes in from a controller's build, told apart by content.
 enum class InputFormat { Raw, IntelHex, SRecord, Elf };
 
 InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes);
-// The form of the file at `path`, when it is one `pack` reads rather than raw bytes; nothing
-// for raw bytes or a file that can't be read.
+// The form of the file at `path`, when it is one this build's `pack` reads rather than raw
+// bytes; nothing for raw bytes or a file that can't be read.
 std::optional<InputFormat> RecogniseFileFormat(const std::string& path);
 const char* InputFormatName(InputFormat format);
 

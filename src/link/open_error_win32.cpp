@@ -5,7 +5,8 @@
 namespace quorvale {
 
 std::string ExplainOpenError(const std::string& port, const Error& error) {
-    if (error.Kind() == ErrorKind::Busy) {
+    // A COM port is opened for one program at a time: denied is another one holding it.
+    if (error.Kind() == ErrorKind::Busy || error.Kind() == ErrorKind::AccessDenied) {
         return "Access denied: another program is using " + port;
     }
     return error.Words();

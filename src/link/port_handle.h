@@ -87,7 +87,7 @@ bool OpenErrorMeansGone(const Error& openError);
 
 // One open serial port, owned by whoever opened it and closed when it goes. A default
 // constructed handle is the invalid handle; an invalid handle from OpenPort keeps why: the
-// system's error number of the failure, or the rate the port could not make.
+// system's refusal, or the rate the port could not make.
 class PortHandle {
 public:
     PortHandle();
@@ -201,8 +201,8 @@ bool WaitingIsOver(const PortHandle& port);
 int NativeDescriptor(const PortHandle& port);
 
 // Whether the named device could be opened as a port right now, without changing its line
-// settings: 0, or the system's error number of the failure (ENOTTY for what is not a
-// terminal, EBUSY for a port another program holds). For explaining a failed open.
+// settings: nothing, or the system's refusal (not a terminal, held by another program). For
+// waiting out a port that has only just appeared.
 std::optional<Error> ProbePortOpen(const std::string& name);
 
 }  // namespace quorvale

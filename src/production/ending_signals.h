@@ -5,6 +5,8 @@
 // a program that holds them finishes what it must (cancels and records the downloads under
 // way) and then ends by itself. The command line waits for them; the station's event loop
 // watches for them.
+#include <atomic>
+
 namespace quorvale {
 
 class EndingSignals {
@@ -28,6 +30,8 @@ public:
 private:
     int m_signals = -1;
     int m_wake = -1;
+    // Seen by a Wait that has no wake descriptor to be woken through.
+    std::atomic<bool> m_woken{false};
 };
 
 }  // namespace quorvale

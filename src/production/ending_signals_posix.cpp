@@ -53,20 +53,31 @@ EndingSignals::~EndingSignals() {
 }
 
 bool EndingSignals::Wait() {
-    pollfd fds[] = {{m_signals, POLLIN, 0}, {m_wake, POLLIN, 0}};
-    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+    // Without a wake descriptor (the process is out of them) a wake is looked for a few times
+    // a second instead.
+    const int timeout = m_wake < 0 ? 100 : -1;
+    for (;;) {
+        pollfd fds[] = {{m_signals, POLLIN, 0}, {m_wake, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeout);
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            Consume(m_signals);
+            return true;
+        }
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            Consume(m_wake);
+            m_woken = false;
+            return false;
+        }
+        if (m_woken.exchange(false)) {
+            return false;
+        }
     }
-    if (fds[0].revents & POLLIN) {
-        Consume(m_signals);
-        return true;
-    }
-    Consume(m_wake);
-    return false;
 }
 
 void EndingSignals::Wake() {
+    m_woken = true;
     const std::uint64_t one = 1;
-    while (::write(m_wake, &one, sizeof one) < 0 && errno == EINTR) {
+    while (m_wake >= 0 && ::write(m_wake, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
 

@@ -576,12 +576,15 @@ TEST_F(DownloadTest, DownloadTellsPhasesAndProgressThenOneEndWithTheOutcome) {
     struct Case {
         const char* name;
         std::uint8_t hardwareCode;
+        bool stoppedFirst;
         std::string kinds;  // P phase, G progress, E end
         FailureKind kind;
     };
     const Case cases[] = {
-        {"completed", kHardware, "PPGGGPE", FailureKind::None},
-        {"another controller", kHardware + 1, "PE", FailureKind::WrongHardwareCode},
+        {"completed", kHardware, false, "PPGGGPE", FailureKind::None},
+        {"another controller", kHardware + 1, false, "PE", FailureKind::WrongHardwareCode},
+        // Nothing else is told once the stop is asked for; the end still is.
+        {"stopped", kHardware, true, "E", FailureKind::Cancelled},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -598,8 +601,12 @@ TEST_F(DownloadTest, DownloadTellsPhasesAndProgressThenOneEndWithTheOutcome) {
             }
         };
 
+        std::stop_source stop;
+        if (c.stoppedFirst) {
+            stop.request_stop();
+        }
         const DownloadOutcome outcome =
-            Download({sim.PortPath(), kApplication, m_image}, {}, onEvent);
+            Download({sim.PortPath(), kApplication, m_image}, stop.get_token(), onEvent);
 
         EXPECT_EQ(kinds, c.kinds);
         EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
