@@ -143,6 +143,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Runs COMMAND... every tenth of a second until it succeeds, for at most SECONDS; answers
+# whether it did.
+wait_until() {
+    local tenths=$(($1 * 10))
+    shift
+    for _ in $(seq "$tenths"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
 # Starts `quorvale simulate` as NAME with its flash written to the share, and answers its
 # terminal in the variable `terminal`.
 start_simulator() {
@@ -151,23 +163,20 @@ start_simulator() {
     "$quorvale" simulate "$@" --flash-out "$share/flash-$name.bin" \
         --wire-out "$share/wire-$name.txt" >"$log" 2>&1 &
     simulator_pids[$name]=$!
-    for _ in $(seq 100); do
-        [ -s "$log" ] && break
-        sleep 0.05
-    done
+    wait_until 5 test -s "$log" || true
     terminal="$(head -n 1 "$log")"
     [ -c "$terminal" ]
+}
+
+ended() {
+    ! kill -0 "$1" 2>/dev/null
 }
 
 # Ctrl-C to a simulator, and the end of it when it hasn't ended in five seconds.
 end_simulator() {
     local pid="$1"
     kill -INT "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
+    wait_until 5 ended "$pid" || kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
 }
 
@@ -194,17 +203,19 @@ plug() {
     plugged="$name"
 }
 
+# Removes the adapter's line; answers whether it is gone.
+line_removed() {
+    monitor "chardev-remove line-$1" >/dev/null
+    local chardevs
+    chardevs="$(monitor "info chardev")"
+    [[ "$chardevs" != *"line-$1:"* ]]
+}
+
 pull() {
     [ -n "$plugged" ] || return 1
     monitor "device_del adapter" >/dev/null
     # The adapter goes when the guest has let go of it, and its line only after that.
-    local chardevs
-    for _ in $(seq 100); do
-        monitor "chardev-remove line-$plugged" >/dev/null
-        chardevs="$(monitor "info chardev")"
-        [[ "$chardevs" == *"line-$plugged:"* ]] || break
-        sleep 0.1
-    done
+    wait_until 10 line_removed "$plugged" || true
     stop_simulator "$plugged"
     plugged=""
 }
