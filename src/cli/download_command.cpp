@@ -171,7 +171,7 @@ public:
             m_out.events->Emit("end", Port(), outcome.EndingFields(), outcome.endTime);
         }
         // With --repeat the run goes on, so a failure is said now rather than at the end.
-        if (m_out.options.repeat && failed && outcome.result.kind != FailureKind::Cancelled) {
+        if (m_out.options.repeat && outcome.result.Failed()) {
             SayFailure(outcome.FailureText());
         }
     }

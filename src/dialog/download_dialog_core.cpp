@@ -277,7 +277,7 @@ void DownloadDialogCore::OnDownloadEvent(const DownloadEvent& event) {
             break;
         case DownloadEvent::Kind::End:
             // A completion was its phase; a cancellation comes only as the dialog closes.
-            if (!event.outcome->Completed() && event.outcome->kind != FailureKind::Cancelled) {
+            if (event.outcome->Failed()) {
                 ShowFailure(event.outcome->message, event.outcome->reason);
             }
             break;

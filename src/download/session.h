@@ -45,6 +45,8 @@ struct DownloadOutcome {
     std::string reason;
 
     bool Completed() const { return kind == FailureKind::None; }
+    // Ended by a failure, which is said; a cancellation is neither.
+    bool Failed() const { return kind != FailureKind::None && kind != FailureKind::Cancelled; }
 };
 
 struct DownloadRequest {

@@ -361,7 +361,7 @@ void ReportTo(WorkerThread::Progress& progress, const DownloadEvent& event) {
             break;
         case DownloadEvent::Kind::End:
             // A completion was its phase; a cancellation is not reported.
-            if (!event.outcome->Completed() && event.outcome->kind != FailureKind::Cancelled) {
+            if (event.outcome->Failed()) {
                 progress.ReportError(event.outcome->message.c_str());
             }
             break;
