@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
-
-#include <tuple>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include <fstream>
 #include <numeric>
 #include <thread>
+#include <tuple>
 
 #include "cli/command_line.h"
 #include "image/firmware_file.h"
@@ -64,7 +63,10 @@ TEST_F(CommandLineTest, RejectedFilesShowThePanelsMessage) {
     corrupt.back() ^= 1;
     const auto text = [](const std::string& lines) { return Bytes(lines.begin(), lines.end()); };
     Bytes elf(64, 0);
-    std::copy_n("\x7f" "ELF", 4, elf.begin());
+    std::copy_n(
+        "\x7f"
+        "ELF",
+        4, elf.begin());
     // A build's own output is recognised, and the way to a firmware file said under the message.
     const std::string pack = " file: make a firmware file from it with 'quorvale pack'\n";
     const std::tuple<std::string, std::string, std::string> cases[] = {
@@ -73,8 +75,8 @@ TEST_F(CommandLineTest, RejectedFilesShowThePanelsMessage) {
         {m_dir.Write("corrupt.qvx", corrupt), "File checksum is incorrect", ""},
         {m_dir.Write("fw.hex", text(":0400000001020304F2\n:00000001FF\n")),
          "File size is incorrect", "is an Intel HEX"},
-        {m_dir.Write("fw.s19", text("S1070000010203046E\nS9030000FC\n")),
-         "File size is incorrect", "is an S-record"},
+        {m_dir.Write("fw.s19", text("S1070000010203046E\nS9030000FC\n")), "File size is incorrect",
+         "is an S-record"},
         {m_dir.Write("fw.elf", elf), "File size is incorrect", "is an ELF"},
     };
     for (const auto& [path, message, hint] : cases) {

@@ -4,13 +4,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QFileSystemModel>
 #include <QtTest>
 #include <memory>
 #include <thread>
