@@ -217,6 +217,29 @@ std::vector<double> Microseconds(const std::vector<std::chrono::nanoseconds>& du
     return values;
 }
 
+struct Turnarounds {
+    std::vector<double> tool;
+    std::vector<double> reference;
+};
+
+// Turnaround: an unpaced line, so that only the programs' own time shows. Both clients run as
+// processes of their own, and runs alternate: one run's median moves by tens of microseconds
+// with whatever else the machine is doing.
+Turnarounds MeasureTurnaround(const Image& image, int runs) {
+    Turnarounds all;
+    for (int i = 0; i < runs; ++i) {
+        sim::SimulatedController unpacedTool(Controller(false));
+        RunTool(DownloadCommand(image.path, {unpacedTool.PortPath()}));
+        const auto tool = Microseconds(unpacedTool.BlockTurnarounds());
+        all.tool.insert(all.tool.end(), tool.begin(), tool.end());
+        sim::SimulatedController unpacedReference(Controller(false));
+        ReferenceInOwnProcess(unpacedReference.PortPath(), *image.loaded);
+        const auto reference = Microseconds(unpacedReference.BlockTurnarounds());
+        all.reference.insert(all.reference.end(), reference.begin(), reference.end());
+    }
+    return all;
+}
+
 std::string Machine() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string line;
@@ -249,6 +272,16 @@ int main(int argc, char** argv) {
     const std::size_t imageSize = quick ? 8192 : 65536;
     char folderTemplate[] = "/tmp/quorvale-bench-XXXXXX";
     const std::string folder = ::mkdtemp(folderTemplate);
+    if (argc > 1 && std::strcmp(argv[1], "--turnaround") == 0) {
+        // Turnaround alone, for looking into the block loop: a profile or a change measured
+        // without the minutes the paced downloads take.
+        const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : kTurnaroundRuns;
+        const Turnarounds t = MeasureTurnaround(MakeImage(folder, 57600, imageSize), runs);
+        std::printf("turnaround median: tool %.1f us, reference %.1f us; 99th: %.1f us, %.1f us\n",
+                    Percentile(t.tool, 0.5), Percentile(t.reference, 0.5), Percentile(t.tool, 0.99),
+                    Percentile(t.reference, 0.99));
+        return 0;
+    }
     std::ostringstream table;
     bool allOk = true;
 
@@ -284,22 +317,10 @@ int main(int argc, char** argv) {
                     rate, tool.wall, tool.cpu, tool.peakRssKb, reference, limit);
     }
 
-    // Turnaround: an unpaced line, so that only the programs' own time shows. Both clients
-    // run as processes of their own, and runs alternate: one run's median moves by tens of
-    // microseconds with whatever else the machine is doing.
     const Image fast = MakeImage(folder, 57600, imageSize);
-    std::vector<double> toolTurnaround;
-    std::vector<double> referenceTurnaround;
-    for (int i = 0; i < kTurnaroundRuns; ++i) {
-        sim::SimulatedController unpacedTool(Controller(false));
-        RunTool(DownloadCommand(fast.path, {unpacedTool.PortPath()}));
-        const auto tool = Microseconds(unpacedTool.BlockTurnarounds());
-        toolTurnaround.insert(toolTurnaround.end(), tool.begin(), tool.end());
-        sim::SimulatedController unpacedReference(Controller(false));
-        ReferenceInOwnProcess(unpacedReference.PortPath(), *fast.loaded);
-        const auto reference = Microseconds(unpacedReference.BlockTurnarounds());
-        referenceTurnaround.insert(referenceTurnaround.end(), reference.begin(), reference.end());
-    }
+    const Turnarounds turnaround = MeasureTurnaround(fast, kTurnaroundRuns);
+    const std::vector<double>& toolTurnaround = turnaround.tool;
+    const std::vector<double>& referenceTurnaround = turnaround.reference;
 
     // Gangs of paced controllers against one.
     std::vector<std::pair<int, GangRun>> gangs;

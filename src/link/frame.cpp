@@ -26,21 +26,22 @@ bool TransactFrame(PortHandle& port, const ByteBuffer& request, ByteBuffer& repl
     reply.Clear();
     FrameReceiver receiver;
     auto deadline = Clock::now() + ReplyInactivityLimit;
+    // Wait first: the reply can't be there the moment the request has gone, and a read that
+    // finds nothing just before the wait slowed the wake-up on the reply by several
+    // microseconds a block.
     while (Clock::now() < deadline && !WaitingIsOver(port)) {
+        WaitForInput(port, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
         std::uint8_t byte = 0;
-        if (!ReadPortByte(port, byte)) {
-            WaitForInput(port,
-                         std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
-            continue;
-        }
-        deadline = Clock::now() + ReplyInactivityLimit;
-        switch (receiver.Take(byte, reply)) {
-            case FrameReceiver::State::Complete:
-                return true;
-            case FrameReceiver::State::Overflow:
-                return false;
-            case FrameReceiver::State::Collecting:
-                break;
+        while (ReadPortByte(port, byte)) {
+            deadline = Clock::now() + ReplyInactivityLimit;
+            switch (receiver.Take(byte, reply)) {
+                case FrameReceiver::State::Complete:
+                    return true;
+                case FrameReceiver::State::Overflow:
+                    return false;
+                case FrameReceiver::State::Collecting:
+                    break;
+            }
         }
     }
     return false;
