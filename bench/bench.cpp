@@ -42,6 +42,7 @@ constexpr std::uint8_t kHardware = 7;
 constexpr int kGangSizes[] = {8, 32};
 constexpr int kTracePairs = 3;
 constexpr int kTurnaroundRuns = 5;
+constexpr int kRateRuns = 3;
 // What an FTDI adapter's latency timer holds each reply for, unless set to low latency.
 constexpr std::chrono::milliseconds kAdapterLatency{16};
 
@@ -294,16 +295,29 @@ int main(int argc, char** argv) {
         const Image image = MakeImage(folder, rate, imageSize);
         const double limit = WireLimit(rate, image.blocks);
 
-        sim::SimulatedController toolController(Controller(true));
-        const ToolRun tool = RunTool(DownloadCommand(image.path, {toolController.PortPath()}));
-        allOk = allOk && tool.exitCode == 0 &&
-                toolController.WaitForDownloads(1, std::chrono::seconds(1));
+        // Runs alternate and the medians are compared: one paced download moves by tens of
+        // milliseconds with the machine's other work, more than the clients differ by.
+        std::vector<double> toolTimes;
+        std::vector<double> referenceTimes;
+        ToolRun tool;
+        for (int run = 0; run < kRateRuns; ++run) {
+            sim::SimulatedController toolController(Controller(true));
+            const ToolRun one = RunTool(DownloadCommand(image.path, {toolController.PortPath()}));
+            allOk = allOk && one.exitCode == 0 &&
+                    toolController.WaitForDownloads(1, std::chrono::seconds(1));
+            toolTimes.push_back(one.wall);
+            tool.cpu = std::max(tool.cpu, one.cpu);
+            tool.peakRssKb = std::max(tool.peakRssKb, one.peakRssKb);
 
-        sim::SimulatedController referenceController(Controller(true));
-        const auto start = Clock::now();
-        allOk =
-            ReferenceDownload(referenceController.PortPath(), *image.loaded, kApplication) && allOk;
-        const double reference = Seconds(Clock::now() - start).count();
+            sim::SimulatedController referenceController(Controller(true));
+            const auto start = Clock::now();
+            allOk =
+                ReferenceDownload(referenceController.PortPath(), *image.loaded, kApplication) &&
+                allOk;
+            referenceTimes.push_back(Seconds(Clock::now() - start).count());
+        }
+        tool.wall = Percentile(toolTimes, 0.5);
+        const double reference = Percentile(referenceTimes, 0.5);
 
         if (rate == 57600) {
             oneAt57600 = tool.wall;
@@ -395,7 +409,9 @@ int main(int argc, char** argv) {
                "checks. Turnaround is timed by the controller on an unpaced line, from the last "
                "byte of "
                "a reply to the first byte of the next block's request, over five alternating "
-               "runs of each client, both as processes of their own.\n\n"
+               "runs of each client, both as processes of their own. Each rate's times are the "
+               "medians "
+               "of three alternating runs of each client.\n\n"
             << report;
     }
     std::printf("%s\n", allOk ? "all downloads succeeded" : "SOME DOWNLOADS FAILED");
