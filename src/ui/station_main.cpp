@@ -10,7 +10,7 @@
 
 #include "production/ending_signals.h"
 #include "ui/station_app.h"
-#include "ui/station_texts.h"
+#include "station/station_texts.h"
 #include "ui/station_window.h"
 
 namespace {

@@ -10,12 +10,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <climits>
-#include <cmath>
-#include <cstdio>
 
-#include "download/texts.h"
-#include "production/host.h"
-#include "ui/station_texts.h"
+#include "station/station_texts.h"
 
 namespace quorvale {
 namespace {
@@ -23,9 +19,6 @@ namespace {
 // What a tile needs to show a state in large text, wrapped, with its lines below.
 constexpr QSize kTileRoom(380, 270);
 constexpr int kScrollBarRoom = 24;
-
-// The part of the digest a technician compares with the release note.
-constexpr int kDigestShown = 16;
 
 // The screen's room for the tiles: most of its width, and some of its height for the header
 // and the totals. A line PC with many slots scrolls down the rest.
@@ -38,22 +31,14 @@ QSize ScreenRoom() {
     return {room.width() * 9 / 10, room.height() * 6 / 10};
 }
 
-// As square as the slots allow, one row for up to three, and never wider than the screen.
-int Columns(std::size_t count) {
-    const int square = count <= 3
-                           ? static_cast<int>(std::max<std::size_t>(count, 1))
-                           : static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
-    return std::max(1, std::min(square, ScreenRoom().width() / kTileRoom.width()));
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
 }
 
 }  // namespace
 
-StationWindow::StationWindow(StationOptions options) : m_options(std::move(options)) {
+StationWindow::StationWindow(StationOptions options) : m_core(std::move(options), *this) {
     setWindowTitle(StationTexts::Title);
-    m_refusal = Refusal();
-    if (!m_refusal.isEmpty()) {
-        std::fprintf(stderr, "quorvale-station: %s\n", qPrintable(m_refusal));
-    }
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeHeader());
     layout->addWidget(MakeTiles(), 1);
@@ -61,55 +46,23 @@ StationWindow::StationWindow(StationOptions options) : m_options(std::move(optio
 }
 
 StationWindow::~StationWindow() {
-    StopSlots();
-}
-
-// Why nothing can be flashed; empty when the file loaded and the record opened.
-QString StationWindow::Refusal() {
-    const LoadResult loaded = m_image->Load(m_options.file);
-    if (loaded != LoadOk) {
-        return QString::fromStdString(LoadResultMessageWithHint(loaded, m_options.file));
-    }
-    if (m_options.recordFile) {
-        auto record = AppendFile::Open(*m_options.recordFile);
-        if (!record) {
-            return QString::fromStdString(record.error().Words());
-        }
-        m_record = std::move(*record);
-    }
-    return {};
+    m_core.Stop();
 }
 
 QWidget* StationWindow::MakeHeader() {
     auto* header = new QWidget;
     auto* layout = new QVBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(StationLabel(QString::fromStdString(m_options.file), 14, true));
-    if (m_refusal.isEmpty()) {
-        const Json fields = ImageFields(m_options.file, *m_image);
-        const std::string digest = fields["file_sha256"].get<std::string>();
-        m_fileLine = StationLabel(QString(StationTexts::FileLine)
-                                      .arg(m_image->GetHardwareCode())
-                                      .arg(m_image->GetVersion())
-                                      .arg(m_image->GetStartAddress(), 4, 16, QChar('0'))
-                                      .arg(m_image->GetLength())
-                                      .arg(m_image->GetBaudRate())
-                                      .arg(QString::fromStdString(digest.substr(0, kDigestShown))),
-                                  12, false);
-        m_run = std::make_unique<SlotRun>(SlotRun{*m_image, m_options.line, fields, HostName(),
-                                                  m_record.get(), true, true, std::nullopt});
-    } else {
-        m_fileLine = StationLabel(QString(StationTexts::NothingFlashed).arg(m_refusal), 14, true);
-        m_fileLine->setStyleSheet("color: #c62828;");
+    layout->addWidget(StationLabel(Text(m_core.FileText()), 14, true));
+    m_fileLine =
+        StationLabel(Text(m_core.HeaderText()), m_core.Refused() ? 14 : 12, m_core.Refused());
+    if (m_core.Refused()) {
+        m_fileLine->setStyleSheet(
+            QStringLiteral("color: %1;")
+                .arg(QColor(kRefusalColour.red, kRefusalColour.green, kRefusalColour.blue).name()));
     }
     layout->addWidget(m_fileLine);
-    const LineSettings& line = m_options.line;
-    layout->addWidget(StationLabel(QString(StationTexts::LineSettingsLine)
-                                       .arg(line.baudRate)
-                                       .arg(line.dataBits)
-                                       .arg(ItemText(SettingLists::Parities, line.parity))
-                                       .arg(ItemText(SettingLists::StopBitsChoices, line.stopBits)),
-                                   12, false));
+    layout->addWidget(StationLabel(Text(m_core.LineText()), 12, false));
     return header;
 }
 
@@ -120,16 +73,10 @@ QWidget* StationWindow::MakeTiles() {
     auto* grid = new QGridLayout(tiles);
     grid->setContentsMargins(0, 8, 0, 8);
     grid->setSpacing(12);
-    const int columns = Columns(m_options.slotPaths.size());
-    for (std::size_t i = 0; i < m_options.slotPaths.size(); ++i) {
-        const std::string& slot = m_options.slotPaths[i];
-        const auto note = KernelNameNote(slot);
-        if (note) {
-            std::fprintf(stderr, "%s\n", note->c_str());
-        }
-        auto* tile = new SlotTile(QString::fromStdString(slot),
-                                  note ? QString::fromStdString(*note) : QString());
-        connect(tile, &SlotTile::CountsChanged, this, &StationWindow::UpdateTotals);
+    const int columns =
+        StationColumns(m_core.SlotCount(), ScreenRoom().width() / kTileRoom.width());
+    for (std::size_t i = 0; i < m_core.SlotCount(); ++i) {
+        auto* tile = new SlotTile(m_core.Tile(i));
         grid->addWidget(tile, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
         m_tiles.push_back(tile);
     }
@@ -148,30 +95,10 @@ QWidget* StationWindow::MakeFooter() {
     auto* footer = new QWidget;
     auto* layout = new QVBoxLayout(footer);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_totals = StationLabel({}, 14, true);
+    m_totals = StationLabel(Text(m_core.TotalsText()), 14, true);
     layout->addWidget(m_totals);
-    layout->addWidget(StationLabel(
-        m_options.recordFile
-            ? QString(StationTexts::RecordTo).arg(QString::fromStdString(*m_options.recordFile))
-            : QString(StationTexts::NoRecord),
-        11, false));
-    UpdateTotals();
+    layout->addWidget(StationLabel(Text(m_core.RecordText()), 11, false));
     return footer;
-}
-
-void StationWindow::Start() {
-    if (!m_run || m_threads) {
-        return;
-    }
-    m_tally = std::make_unique<Tally>(m_tiles.size());
-    std::vector<SlotLoop*> loops;
-    for (std::size_t i = 0; i < m_tiles.size(); ++i) {
-        m_reports.push_back(std::make_unique<TileReports>(*m_tiles[i]));
-        m_loops.push_back(std::make_unique<SlotLoop>(*m_run, *m_tally, i, m_options.slotPaths[i],
-                                                     *m_reports.back()));
-        loops.push_back(m_loops.back().get());
-    }
-    m_threads = std::make_unique<SlotThreads>(loops, *m_tally);
 }
 
 QString StationWindow::HeaderText() const {
@@ -181,14 +108,17 @@ QString StationWindow::TotalsText() const {
     return m_totals->text();
 }
 
-void StationWindow::UpdateTotals() {
-    unsigned passed = 0;
-    unsigned failed = 0;
-    for (const SlotTile* tile : m_tiles) {
-        passed += tile->PassedCount();
-        failed += tile->FailedCount();
-    }
-    m_totals->setText(QString(StationTexts::Totals).arg(passed).arg(failed));
+void StationWindow::ShowTile(std::size_t slot, const TileLook& look) {
+    m_tiles[slot]->Show(look);
+}
+
+void StationWindow::ShowTotals(const std::string& text) {
+    m_totals->setText(Text(text));
+}
+
+void StationWindow::Post(std::function<void()> change) {
+    // Queued to the window's own thread; Qt drops what is queued for an object that has gone.
+    QMetaObject::invokeMethod(this, std::move(change), Qt::QueuedConnection);
 }
 
 void StationWindow::keyPressEvent(QKeyEvent* event) {
@@ -201,14 +131,8 @@ void StationWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
-    StopSlots();
+    m_core.Stop();
     event->accept();
-}
-
-void StationWindow::StopSlots() {
-    if (m_threads) {
-        m_threads->Stop();
-    }
 }
 
 }  // namespace quorvale

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <initializer_list>
+#include <string>
+
 // What the station window says: a tile's states, in the words a technician reads at arm's
 // length, and the lines around them.
 namespace quorvale::StationTexts {
@@ -31,5 +34,9 @@ inline constexpr char Totals[] = "Total: passed %1, failed %2";
 inline constexpr char RecordTo[] = "Record: %1";
 inline constexpr char NoRecord[] = "Record: none (start with --record FILE to keep one)";
 inline constexpr char NothingFlashed[] = "Nothing is flashed: %1";
+
+// The text with %1, %2 ... %9 replaced by the values in order; other text, and a number with
+// no value, stays as it is.
+std::string Fill(const char* text, std::initializer_list<std::string> values);
 
 }  // namespace quorvale::StationTexts
