@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Builds the core, quorvale.exe and the dialog quorvale-bootloader.exe for Windows (mingw-w64,
-# static) and tests them under wine: the core's unit tests, then downloads from quorvale.exe
-# through COM5, which the wine prefix maps to the pseudo-terminal of a Linux simulator, then a
-# whole download through the dialog on a virtual X server (COM7), then the NSIS installer,
-# installed and uninstalled silently. No COM name of the prefix is left pointing at a real
+# Builds the core, quorvale.exe, the dialog quorvale-bootloader.exe and the station
+# quorvale-station.exe for Windows (mingw-w64, static) and tests them under wine: the core's
+# unit tests, then downloads from quorvale.exe through COM5, which the wine prefix maps to the
+# pseudo-terminal of a Linux simulator, then a whole download through the dialog on a virtual
+# X server (COM7), then the station with controllers plugged into COM7 and COM8 and unplugged,
+# then the NSIS installer, installed and uninstalled silently. No COM name of the prefix is left pointing at a real
 # serial port of the machine.
 #   scripts/test-windows.sh                  the tests
-#   scripts/test-windows.sh --screenshots    ... and the dialog's pictures into docs/
+#   scripts/test-windows.sh --screenshots    ... and the dialog's and station's pictures into docs/
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/build-target.sh"
@@ -110,7 +111,7 @@ cmake -S "$root" -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmak
 cmake --build "$windows_build"
 exe="$windows_build/src/cli/quorvale.exe"
 bootloader="$windows_build/src/ui/quorvale-bootloader.exe"
-for program in "$exe" "$bootloader"; do
+for program in "$exe" "$bootloader" "$windows_build/src/ui/quorvale-station.exe"; do
     if x86_64-w64-mingw32-objdump -p "$program" | grep 'DLL Name' |
         grep -viE 'kernel32|msvcrt|setupapi|advapi32|user32|gdi32|comctl32|comdlg32|bcrypt'; then
         echo "$(basename "$program") needs DLLs beyond the system's" >&2
@@ -225,6 +226,61 @@ for _ in $(seq 200); do kill -0 "$dialog_pid" 2>/dev/null || break; sleep 0.05; 
 kill -0 "$dialog_pid" 2>/dev/null
 check "Escape closes the dialog" 1 $?
 
+echo "== the station under wine"
+# Two slots, COM7 and COM8, plugged by making the prefix's links to simulators' terminals and
+# unplugged by removing them, as a USB adapter's name comes and goes.
+start_simulator station_first --hardware 7 --flash-out "$work/flash-station-first.bin"
+start_simulator station_second --hardware 7
+start_simulator station_again --hardware 7 --flash-out "$work/flash-station-again.bin"
+rm -f "$WINEPREFIX/dosdevices/com7" "$WINEPREFIX/dosdevices/com8"
+station_record="$work/station.jsonl"
+record_lines() { [ -f "$station_record" ] && wc -l <"$station_record" || echo 0; }
+await_record_lines() {
+    for _ in $(seq 300); do [ "$(record_lines)" -ge "$1" ] && return 0; sleep 0.05; done
+    return 1
+}
+"$wine" explorer /desktop=Station,860x560 "$windows_build/src/ui/quorvale-station.exe" \
+    "Z:${work//\//\\}\\controller-v3.qvx" --slot COM7 --slot COM8 \
+    --record "Z:${work//\//\\}\\station.jsonl" >/dev/null 2>&1 &
+station_pid=$!
+desktop="$(timeout 30 xdotool search --sync --name 'Wine desktop' | tail -n 1)"
+[ -n "$desktop" ]
+check "the station opens" 0 $?
+for _ in $(seq 150); do dialog_drawn && break; sleep 0.2; done
+picture windows-station-waiting.png
+ln -s "$station_first" "$WINEPREFIX/dosdevices/com7"
+ln -s "$station_second" "$WINEPREFIX/dosdevices/com8"
+await_record_lines 2
+check "a controller plugged into each slot is flashed" 0 $?
+sleep 0.5
+picture windows-station-passed.png
+# The hand that unplugs one controller and plugs the next takes a moment.
+rm "$WINEPREFIX/dosdevices/com7"
+sleep 2
+ln -s "$station_again" "$WINEPREFIX/dosdevices/com7"
+await_record_lines 3
+check "the next controller plugged into COM7 is flashed too" 0 $?
+cmp -s -n 8192 -i 4096:0 "$work/flash-station-again.bin" "$work/dialog.bin"
+check "with the file's image" 0 $?
+xdotool mousemove --window "$desktop" 300 12 click 1
+sleep 0.3
+xdotool key ctrl+q
+for _ in $(seq 200); do kill -0 "$station_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$station_pid" 2>/dev/null
+check "Ctrl+Q closes the station" 1 $?
+wait "$station_pid"
+check "and it ends with exit code 0" 0 $?
+completed="$(grep -c '"outcome":"completed"' "$station_record")"
+slots="$(grep -o '"port":"COM[0-9]*"' "$station_record" | cut -d'"' -f4 | sort -u | tr '\n' ' ')"
+check "the record holds three completed downloads from both slots" "3 COM7 COM8 " "$completed $slots"
+station_settings='HKCU\Software\Quorvale\Station'
+"$wine" reg query "$station_settings" /v slots 2>/dev/null | tr -d '\r' |
+    grep -qE '^ +slots +REG_MULTI_SZ +COM7\\0COM8'
+check "the registry remembers the slots" 0 $?
+"$wine" reg query "$station_settings\\SerialPort" /v Baud 2>/dev/null | tr -d '\r' |
+    grep -qE '^ +Baud +REG_SZ +9600$'
+check "and the line as the dialog keeps it" 0 $?
+
 echo "== the installer under wine"
 cmake --build "$windows_build" --target package >/dev/null
 version="$(sed -n 's/^project(quorvale VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
@@ -235,6 +291,10 @@ check "the silent installer puts quorvale.exe where /D= says" "quorvale $version
 check "and the dialog beside it" 0 $?
 check "with a Start-menu shortcut to the dialog" 1 \
     "$(find "$WINEPREFIX/drive_c" -name 'Quorvale Bootloader.lnk' | wc -l)"
+[ -f "$WINEPREFIX/drive_c/Quorvale/bin/quorvale-station.exe" ]
+check "and the station" 0 $?
+check "with a Start-menu shortcut to the station" 1 \
+    "$(find "$WINEPREFIX/drive_c" -name 'Quorvale Station.lnk' | wc -l)"
 cmp -s "$WINEPREFIX/drive_c/Quorvale/LICENSE.txt" "$root/LICENSE"
 check "and the licence, which the installer shows on a page of its own" "0 1" \
     "$? $(grep -c 'MUI_PAGE_LICENSE' "$windows_build"/_CPack_Packages/*/NSIS/project.nsi)"
@@ -242,7 +302,7 @@ check "and the licence, which the installer shows on a page of its own" "0 1" \
 # The uninstaller copies itself away and goes on from there, after this call has returned.
 for _ in $(seq 100); do [ -e "$WINEPREFIX/drive_c/Quorvale" ] || break; sleep 0.1; done
 check "the silent uninstaller leaves nothing" "0 0" \
-    "$(find "$WINEPREFIX/drive_c/Quorvale" 2>/dev/null | wc -l) $(find "$WINEPREFIX/drive_c" -name 'Quorvale Bootloader.lnk' | wc -l)"
+    "$(find "$WINEPREFIX/drive_c/Quorvale" 2>/dev/null | wc -l) $(find "$WINEPREFIX/drive_c" -name 'Quorvale*.lnk' | wc -l)"
 set -e
 
 no_real_ports

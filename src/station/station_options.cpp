@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
-#include <string_view>
 
+#include "ports/com_presence.h"
 #include "settings/line_options.h"
 #include "settings/remembered_line.h"
 
@@ -28,19 +28,6 @@ std::string Absolute(const std::string& path) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error ? path : absolute.lexically_normal().string();
-}
-
-bool IsWindowsDeviceName(const std::string& name) {
-    const auto digits = [](std::string_view rest) {
-        return !rest.empty() &&
-               std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    const std::string_view view(name);
-    if (view.starts_with("\\\\.\\")) {
-        return true;
-    }
-    return view.size() > 3 && (view[0] | 0x20) == 'c' && (view[1] | 0x20) == 'o' &&
-           (view[2] | 0x20) == 'm' && digits(view.substr(3));
 }
 
 #ifdef _WIN32
@@ -102,7 +89,7 @@ StationEnd Ended(const CLI::App& app, const CLI::ParseError& error) {
 }  // namespace
 
 std::string SlotPath(const std::string& given, bool windowsNames) {
-    return windowsNames && IsWindowsDeviceName(given) ? given : Absolute(given);
+    return windowsNames && ComPortName(given) ? given : Absolute(given);
 }
 
 void RememberStation(const StationOptions& options, SettingsStore& settings) {

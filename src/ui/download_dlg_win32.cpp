@@ -23,58 +23,7 @@ constexpr char kFileFilter[] = "Quorvale file (*.qvx)\0*.qvx\0All Files (*.*)\0*
 constexpr char kDefaultExtension[] = "bin";
 constexpr DWORD kPathRoom = 32768;
 
-// One open registry key, closed when it goes.
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (m_key) {
-            RegCloseKey(m_key);
-        }
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    HKEY* Out() { return &m_key; }
-    HKEY get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
-std::string SectionKey(const char* section) {
-    return std::string("Software\\") + kVendor + "\\" + kApplication + "\\" + section;
-}
-
 }  // namespace
-
-std::string RegistryStore::Read(const char* section, const char* name, const char* fallback) {
-    RegistryKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, KEY_QUERY_VALUE,
-                      key.Out()) != ERROR_SUCCESS) {
-        return fallback;
-    }
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return fallback;  // as a profile string of another type reads
-    }
-    std::vector<char> text(size + 1, '\0');
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                         &size) != ERROR_SUCCESS) {
-        return fallback;
-    }
-    return text.data();
-}
-
-void RegistryStore::Write(const char* section, const char* name, const std::string& text) {
-    RegistryKey key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, SectionKey(section).c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, key.Out(), nullptr) == ERROR_SUCCESS) {
-        RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(text.size() + 1));
-    }
-}
 
 CDownloadDlg::CDownloadDlg(HINSTANCE instance, std::string fileName)
     : m_instance(instance),

@@ -9,16 +9,9 @@
 #include "dialog/dialog_view.h"
 #include "dialog/download_dialog_core.h"
 #include "dialog/posted_changes.h"
+#include "ui/registry_store_win32.h"
 
 namespace quorvale {
-
-// The per-user settings where the Windows dialog framework keeps profile strings:
-// HKEY_CURRENT_USER\Software\Quorvale\Bootloader\<section>, every value REG_SZ text.
-class RegistryStore final : public SettingsStore {
-public:
-    std::string Read(const char* section, const char* name, const char* fallback) override;
-    void Write(const char* section, const char* name, const std::string& text) override;
-};
 
 // The download dialog as a native Win32 dialog on template 102, with every decision left to
 // the dialog's core.
@@ -61,7 +54,7 @@ private:
     HCURSOR m_cursorBeforeWait = nullptr;
     // Made with the first tip; the dialog, its owner, destroys it.
     HWND m_toolTips = nullptr;
-    RegistryStore m_store;
+    RegistryStore m_store{kApplication};
     // The worker's changes wait here for the dialog's thread, which a private message wakes.
     PostedChanges m_posted;
     // Last, so that it stops the worker before the rest goes.
