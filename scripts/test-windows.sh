@@ -162,6 +162,11 @@ check "its text" "Incorrect hardware code '9' from port 'COM6'" "$(head -n 1 "$w
 "$wine" "$exe" download "$windows_file" --port COM11 >/dev/null 2>"$work/err.txt"
 check "a missing port fails" 1 $?
 check "its text" "Failed to open application port 'COM11'" "$(head -n 1 "$work/err.txt" | tr -d '\r')"
+# Wine names COM1 to COM9 whether or not anything is behind them: COM9 is waited for, not
+# opened at once.
+"$wine" "$exe" download "$windows_file" --port COM9 --wait-timeout 1.5 >/dev/null 2>"$work/err.txt"
+check "--wait on COM9 with nothing behind it gives up when the time is out" \
+    "1 Port 'COM9' did not appear within 1.5 seconds" "$? $(tail -n 1 "$work/err.txt" | tr -d '\r')"
 
 "$wine" "$exe" ports >"$work/ports.txt" 2>&1
 check "ports succeeds" 0 $?

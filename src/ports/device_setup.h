@@ -46,6 +46,14 @@ public:
     virtual bool ReadFriendlyName(SetHandle set, std::uint32_t index,
                                   std::string& friendlyName) = 0;
 
+    // The id of the COM-port device interface, for CreateDeviceSet and EnumerateInterface:
+    // every COM port's driver registers it, USB CDC adapters' (which the "ports" class's own
+    // interface leaves out) included.
+    virtual std::uint32_t ComPortInterface() const = 0;
+    // The port name the device's own settings hold ("PortName"), after ReadInterfaceDetail;
+    // false when it can't be read.
+    virtual bool ReadPortName(SetHandle set, std::uint32_t index, std::string& portName) = 0;
+
     // Whether a device of this name can be opened without access rights. Touches nothing.
     virtual bool CanOpenPort(const std::string& name) = 0;
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/system_error.h"
+#include "ports/com_port_interface_win32.h"
 #include "ports/device_setup.h"
 
 namespace quorvale {
@@ -28,6 +29,8 @@ DeviceSetup::Status Failed() {
 
 class SetupApiDeviceSetup final : public DeviceSetup {
 public:
+    std::uint32_t ComPortInterface() const override { return kComPortId; }
+
     const char* PortNameMarker() const override { return "(COM"; }
     const char* ProbeNameFormat() const override { return "COM%d"; }
     std::string ErrorText(std::uint32_t code) const override { return SystemErrorText(code); }
@@ -121,6 +124,26 @@ public:
         return true;
     }
 
+    bool ReadPortName(SetHandle set, std::uint32_t index, std::string& portName) override {
+        Interface& entry = m_interfaces[set].at(index);
+        const HKEY key = SetupDiOpenDevRegKey(reinterpret_cast<HDEVINFO>(set), &entry.device,
+                                              DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+        if (key == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        char name[256] = {};
+        DWORD size = sizeof name - 1;
+        DWORD type = 0;
+        const LONG read =
+            RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
+        RegCloseKey(key);
+        if (read != ERROR_SUCCESS || type != REG_SZ || !name[0]) {
+            return false;
+        }
+        portName = name;
+        return true;
+    }
+
     // No access rights asked for: this only tells whether the device is there.
     bool CanOpenPort(const std::string& name) override {
         const HANDLE device = CreateFileA(name.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -132,7 +155,8 @@ public:
     }
 
 private:
-    std::vector<GUID> m_classes;
+    static constexpr std::uint32_t kComPortId = 0;
+    std::vector<GUID> m_classes{kComPortInterface};
     std::map<SetHandle, std::vector<Interface>> m_interfaces;
 };
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ports/setupapi_discovery.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace quorvale {
@@ -34,6 +36,48 @@ void ProbePortNames(DeviceSetup& setup, std::vector<PortRecord>& ports) {
         if (CanOpenPort(setup, name)) {
             ports.push_back({name, name, name, true, {}, false});
         }
+    }
+}
+
+// COM names are told apart without regard to case, as the system does.
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool Listed(const std::vector<PortRecord>& ports, const std::string& name) {
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const PortRecord& port) { return SameName(port.portName, name); });
+}
+
+// The ports that register only the COM-port interface, such as USB CDC adapters, after those
+// already listed. Nothing here raises: the list found so far stands whatever this finds.
+void AddComPortInterfaces(DeviceSetup& setup, std::vector<PortRecord>& ports) {
+    const std::uint32_t id = setup.ComPortInterface();
+    DeviceSetup::SetHandle handle = 0;
+    if (setup.CreateDeviceSet(id, handle).outcome != DeviceSetup::Outcome::Ok) {
+        return;
+    }
+    const DeviceSet set(setup, handle);
+    for (std::uint32_t index = 0;
+         setup.EnumerateInterface(set.get(), id, index).outcome == DeviceSetup::Outcome::Ok;
+         ++index) {
+        std::string devicePath;
+        std::string portName;
+        std::string friendlyName;
+        if (setup.QueryInterfaceDetailSize(set.get(), index).outcome !=
+                DeviceSetup::Outcome::InsufficientBuffer ||
+            !setup.ReadInterfaceDetail(set.get(), index, devicePath) ||
+            !setup.ReadPortName(set.get(), index, portName) || Listed(ports, portName)) {
+            continue;
+        }
+        if (!setup.ReadFriendlyName(set.get(), index, friendlyName)) {
+            friendlyName = portName;
+        }
+        const bool present = CanOpenPort(setup, devicePath);
+        ports.push_back({portName, friendlyName, devicePath, present, {}, false});
     }
 }
 
@@ -120,13 +164,13 @@ std::vector<PortRecord> FindPortsWith(DeviceSetup& setup) {
     std::vector<PortRecord> ports;
     if (friendlyNames.empty()) {
         ProbePortNames(setup, ports);
-        return ports;
     }
     ports.reserve(friendlyNames.size());
     for (std::size_t i = 0; i < friendlyNames.size(); ++i) {
         const bool present = CanOpenPort(setup, devicePaths[i]);
         ports.push_back({portNames[i], friendlyNames[i], devicePaths[i], present, {}, false});
     }
+    AddComPortInterfaces(setup, ports);
     return ports;
 }
 

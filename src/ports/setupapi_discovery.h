@@ -11,7 +11,8 @@
 
 // Windows' discovery, step by step on the device-setup service: the "ports" class, its
 // interfaces with their friendly names, and the probe of the ten first COM names when the
-// enumeration finds nothing. Written against DeviceSetup so that a fake can drive every path.
+// enumeration finds nothing; then every port of the COM-port interface not yet listed. Written
+// against DeviceSetup so that a fake can drive every path.
 namespace quorvale {
 
 // The ports the algorithm finds on `setup`, without their identities. Raises SystemErrorCode

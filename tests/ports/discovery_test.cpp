@@ -25,7 +25,15 @@ struct FakeInterface {
     bool detailReadable = true;
     bool nameReadable = true;
     DeviceSetup::Status sizeQuery{DeviceSetup::Outcome::InsufficientBuffer, 0};
+    // What the device's settings hold as its port name; empty when they can't be read.
+    std::string portName = {};
 };
+
+// The described class's set, and the COM-port interface's.
+constexpr DeviceSetup::SetHandle kPortsSet = 7;
+constexpr DeviceSetup::SetHandle kComPortSet = 8;
+constexpr std::uint32_t kPortsClass = 42;
+constexpr std::uint32_t kComPortInterfaceId = 43;
 
 // A scripted device-setup service that records what discovery asked of it.
 class FakeDeviceSetup final : public DeviceSetup {
@@ -37,10 +45,14 @@ public:
     Status setCreation;
     std::vector<FakeInterface> interfaces;
     std::optional<std::pair<std::uint32_t, Status>> enumerationFailure;  // at index
+    std::vector<FakeInterface> comPortInterfaces;
+    Status comPortSetCreation;
     std::set<std::string> openable;
 
+    // Of the "ports" class's set.
     int setsCreated = 0;
     int setsDestroyed = 0;
+    int comPortSetsOpen = 0;
     Names openAttempts;
 
     const char* PortNameMarker() const override { return marker.c_str(); }
@@ -51,42 +63,58 @@ public:
     Status ClassFromName(const std::string& name, std::uint32_t& id,
                          std::uint32_t& matches) override {
         EXPECT_EQ(name, "ports");
-        id = 42;
+        id = kPortsClass;
         matches = classMatches;
         return classLookup;
     }
+    std::uint32_t ComPortInterface() const override { return kComPortInterfaceId; }
     Status CreateDeviceSet(std::uint32_t id, SetHandle& set) override {
-        EXPECT_EQ(id, 42u);
+        if (id == kComPortInterfaceId) {
+            set = kComPortSet;
+            comPortSetsOpen += comPortSetCreation.outcome == Outcome::Ok;
+            return comPortSetCreation;
+        }
+        EXPECT_EQ(id, kPortsClass);
         if (setCreation.outcome == Outcome::Ok) {
-            set = 7;
+            set = kPortsSet;
             ++setsCreated;
         }
         return setCreation;
     }
     void DestroyDeviceSet(SetHandle set) override {
-        EXPECT_EQ(set, 7u);
-        ++setsDestroyed;
+        EXPECT_TRUE(set == kPortsSet || set == kComPortSet);
+        set == kPortsSet ? ++setsDestroyed : --comPortSetsOpen;
     }
-    Status EnumerateInterface(SetHandle, std::uint32_t, std::uint32_t index) override {
-        if (enumerationFailure && enumerationFailure->first == index) {
+    Status EnumerateInterface(SetHandle set, std::uint32_t id, std::uint32_t index) override {
+        EXPECT_EQ(id, set == kPortsSet ? kPortsClass : kComPortInterfaceId);
+        if (set == kPortsSet && enumerationFailure && enumerationFailure->first == index) {
             return enumerationFailure->second;
         }
-        return index < interfaces.size() ? Status{} : Status{Outcome::NoMoreItems, 259};
+        return index < Of(set).size() ? Status{} : Status{Outcome::NoMoreItems, 259};
     }
-    Status QueryInterfaceDetailSize(SetHandle, std::uint32_t index) override {
-        return interfaces.at(index).sizeQuery;
+    Status QueryInterfaceDetailSize(SetHandle set, std::uint32_t index) override {
+        return Of(set).at(index).sizeQuery;
     }
-    bool ReadInterfaceDetail(SetHandle, std::uint32_t index, std::string& path) override {
-        path = interfaces.at(index).devicePath;
-        return interfaces.at(index).detailReadable;
+    bool ReadInterfaceDetail(SetHandle set, std::uint32_t index, std::string& path) override {
+        path = Of(set).at(index).devicePath;
+        return Of(set).at(index).detailReadable;
     }
-    bool ReadFriendlyName(SetHandle, std::uint32_t index, std::string& name) override {
-        name = interfaces.at(index).friendlyName;
-        return interfaces.at(index).nameReadable;
+    bool ReadFriendlyName(SetHandle set, std::uint32_t index, std::string& name) override {
+        name = Of(set).at(index).friendlyName;
+        return Of(set).at(index).nameReadable;
+    }
+    bool ReadPortName(SetHandle set, std::uint32_t index, std::string& name) override {
+        name = Of(set).at(index).portName;
+        return !name.empty();
     }
     bool CanOpenPort(const std::string& name) override {
         openAttempts.push_back(name);
         return openable.count(name) > 0;
+    }
+
+private:
+    const std::vector<FakeInterface>& Of(SetHandle set) const {
+        return set == kPortsSet ? interfaces : comPortInterfaces;
     }
 };
 
@@ -159,6 +187,61 @@ TEST(DiscoverSerialPorts, EnumeratedInterfacesInOrderWithTheirPresence) {
     EXPECT_EQ(setup.setsCreated, 1);
     EXPECT_EQ(setup.setsDestroyed, 1);
     EXPECT_EQ(setup.openAttempts.size(), 5u) << "the probe ran after a successful enumeration";
+}
+
+// A USB CDC adapter registers only the COM-port interface: it is listed after what the
+// "ports" class gave, once, and a failing look at that interface leaves the list as it was.
+TEST(DiscoverSerialPorts, AddsPortsOfTheComPortInterfaceNotYetListed) {
+    using Outcome = DeviceSetup::Outcome;
+    const FakeInterface uart{"\\\\?\\acpi#uart",
+                             "Communications Port (COM1)",
+                             true,
+                             true,
+                             {Outcome::InsufficientBuffer, 0},
+                             "COM1"};
+    const FakeInterface cdc{
+        "\\\\?\\usb#cdc", "USB Serial Device (COM12)", true, true, {Outcome::InsufficientBuffer, 0},
+        "COM12"};
+    const struct {
+        const char* name;
+        std::vector<FakeInterface> comPorts;
+        DeviceSetup::Status comPortSet;
+        std::vector<Entry> expected;
+    } cases[] = {
+        {"a CDC adapter beside a UART",
+         {uart, cdc},
+         {},
+         {{"Communications Port (COM1)", uart.devicePath, "COM1", true},
+          {"USB Serial Device (COM12)", cdc.devicePath, "COM12", true}}},
+        {"the same name in another case is the same port",
+         {{"\\\\?\\x#y", "Other (com1)", true, true, {Outcome::InsufficientBuffer, 0}, "com1"}},
+         {},
+         {{"Communications Port (COM1)", uart.devicePath, "COM1", true}}},
+        {"no port name, no name in place of it",
+         {{cdc.devicePath, cdc.friendlyName, true, true, {Outcome::InsufficientBuffer, 0}, ""}},
+         {},
+         {{"Communications Port (COM1)", uart.devicePath, "COM1", true}}},
+        {"an unreadable friendly name is the port's name",
+         {{cdc.devicePath, "", true, false, {Outcome::InsufficientBuffer, 0}, "COM12"}},
+         {},
+         {{"Communications Port (COM1)", uart.devicePath, "COM1", true},
+          {"COM12", cdc.devicePath, "COM12", true}}},
+        {"the interface's set can't be made",
+         {cdc},
+         {Outcome::Failed, 13},
+         {{"Communications Port (COM1)", uart.devicePath, "COM1", true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDeviceSetup setup;
+        setup.interfaces = {uart};
+        setup.comPortInterfaces = c.comPorts;
+        setup.comPortSetCreation = c.comPortSet;
+        setup.openable = {uart.devicePath, cdc.devicePath};
+
+        EXPECT_EQ(Entries(DiscoverSerialPorts(setup)), c.expected);
+        EXPECT_EQ(setup.comPortSetsOpen, 0);
+    }
 }
 
 TEST(DiscoverSerialPorts, ProbesTheTenFirstNamesOnlyWhenNothingIsEnumerated) {
