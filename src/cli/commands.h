@@ -28,7 +28,11 @@ struct InfoOptions {
 };
 
 struct DownloadOptions {
+    // The firmware file, or the signed job that carries it and the line settings.
     std::string file;
+    std::optional<std::string> job;
+    std::vector<std::string> trust;
+    bool lineOptionsGiven = false;
     // One port, or several for a gang download: one independent download on each at once.
     std::vector<std::string> ports;
     LineSettings line{9600, 8, Parity::None, StopBits::One};
@@ -43,6 +47,24 @@ struct DownloadOptions {
     bool wait = false;
     bool repeat = false;
     std::optional<double> waitTimeoutSeconds;
+};
+
+struct KeyNewOptions {
+    std::string keyFile;
+    std::string comment;
+};
+
+struct JobMakeOptions {
+    std::string firmware;
+    std::string jobFile;
+    std::string keyFile;
+    std::optional<std::string> name;
+    LineSettings line{9600, 8, Parity::None, StopBits::One};
+};
+
+struct JobShowOptions {
+    std::string jobFile;
+    std::vector<std::string> trust;
 };
 
 struct PortsOptions {
@@ -87,6 +109,9 @@ struct SimulateOptions {
 int RunInfo(const InfoOptions& options);
 int RunDownload(const DownloadOptions& options, EndingSignals& signals);
 int RunPack(const PackOptions& options);
+int RunKeyNew(const KeyNewOptions& options);
+int RunJobMake(const JobMakeOptions& options);
+int RunJobShow(const JobShowOptions& options);
 int RunSimulate(const SimulateOptions& options, EndingSignals& signals);
 int RunPorts(const PortsOptions& options);
 

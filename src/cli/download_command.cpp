@@ -18,6 +18,7 @@
 #include "download/session.h"
 #include "download/texts.h"
 #include "files/append_file.h"
+#include "jobs/job_file.h"
 #include "production/ending_signals.h"
 #include "production/host.h"
 #include "production/slot_loop.h"
@@ -307,14 +308,54 @@ int Conclude(const DownloadOptions& options, const Tally& tally,
     return tally.AnyFailed() ? ExitFailure : ExitSuccess;
 }
 
+// What the downloads send: the firmware file given, or the one a signed job carries with its
+// line settings.
+struct Firmware {
+    std::unique_ptr<FirmwareImage> image;
+    std::string file;
+    LineSettings line;
+    Json jobFields;
+};
+
+// Nothing, having said why, when the file or the job is refused or not allowed here.
+std::optional<Firmware> ChooseFirmware(const DownloadOptions& options) {
+    const auto say = [](const std::string& words) {
+        std::fprintf(stderr, "quorvale download: %s\n", words.c_str());
+        return std::nullopt;
+    };
+    const auto locking = SystemTrustedKeys();
+    if (!locking) {
+        return say(locking.error().Words());
+    }
+    if (const auto refusal =
+            ChoiceRefusal({options.file, options.job, options.trust, options.lineOptionsGiven},
+                          locking->size(), SystemTrustFolder())) {
+        return say(*refusal);
+    }
+    if (!options.job) {
+        auto image = LoadFirmwareOrSayWhy(options.file);
+        if (!image) {
+            return std::nullopt;
+        }
+        return Firmware{std::move(image), options.file, options.line, JobFields(std::nullopt)};
+    }
+    auto opened = OpenJobFile(*options.job, options.trust);
+    if (!opened) {
+        return say(opened.error().Words());
+    }
+    const Job& job = opened->job;
+    return Firmware{std::move(opened->image), job.firmwareFile, job.line, JobFields(RecordOf(job))};
+}
+
 }  // namespace
 
 int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
     const auto commandStart = std::chrono::steady_clock::now();
-    const auto image = LoadFirmwareOrSayWhy(options.file);
-    if (!image) {
+    const auto firmware = ChooseFirmware(options);
+    if (!firmware) {
         return ExitUsage;
     }
+    const FirmwareImage* image = firmware->image.get();
     std::unique_ptr<AppendFile> record;
     std::unique_ptr<TraceLog> trace;
     if (!OpenOutput(options.recordFile, record) ||
@@ -335,13 +376,14 @@ int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
     }
     // Only events and records show the file's digest, so only they pay for it.
     const SlotRun run{*image,
-                      options.line,
-                      events || record ? ImageFields(options.file, *image) : Json::object(),
+                      firmware->line,
+                      events || record ? ImageFields(firmware->file, *image) : Json::object(),
                       HostName(),
                       record.get(),
                       options.wait,
                       options.repeat,
-                      options.waitTimeoutSeconds};
+                      options.waitTimeoutSeconds,
+                      firmware->jobFields};
     const Outputs outputs{options, run.imageFields, console.get(), events.get(), trace.get()};
 
     Tally tally(options.ports.size());

@@ -17,6 +17,9 @@ struct Commands {
     DownloadOptions download;
     PackOptions pack;
     PortsOptions ports;
+    KeyNewOptions keyNew;
+    JobMakeOptions jobMake;
+    JobShowOptions jobShow;
     SimulateOptions simulate;
     std::uint32_t bootloaderBaud = 0;
     std::uint32_t refuseBlockAt = 0;
@@ -30,13 +33,18 @@ void AddInfo(CLI::App& app, Commands& c) {
 
 void AddDownload(CLI::App& app, Commands& c) {
     auto* download = app.add_subcommand("download", "Download a firmware file to a controller");
-    download->add_option("FILE", c.download.file, "Firmware file")->required();
+    download->add_option("FILE", c.download.file, "Firmware file (or give --job)");
     download
         ->add_option("--port", c.download.ports,
                      "Serial port, such as /dev/ttyUSB0; repeat it to flash several at once")
         ->required();
     AddLineOptions(*download, c.download.line, "");
     DownloadOptions& o = c.download;
+    download->add_option("--job", o.job,
+                         "A signed job: its firmware and line settings in place of FILE and "
+                         "the line options (docs/jobs.md)");
+    download->add_option("--trust", o.trust,
+                         "A public key whose jobs are taken (repeat it for several)");
     download->add_flag("--json", o.json,
                        "JSON Lines events on standard output (docs/json-events.md)");
     download->add_option("--record", o.recordFile,
@@ -52,6 +60,29 @@ void AddDownload(CLI::App& app, Commands& c) {
                      "Give up when a port has not first appeared after this many seconds (implies "
                      "--wait)")
         ->check(CLI::Range(0.001, 31536000.0));
+}
+
+void AddKeysAndJobs(CLI::App& app, Commands& c) {
+    auto* key = app.add_subcommand("key", "Signing keys for jobs");
+    key->require_subcommand(1);
+    auto* keyNew = key->add_subcommand(
+        "new",
+        "Make an ECDSA P-256 key pair: the private key in KEYFILE, the public in KEYFILE.pub");
+    keyNew->add_option("KEYFILE", c.keyNew.keyFile, "Private key file (never overwritten)")
+        ->required();
+    keyNew->add_option("--comment", c.keyNew.comment, "Said after the public key");
+
+    auto* job = app.add_subcommand("job", "Signed jobs: a firmware file and its line settings");
+    job->require_subcommand(1);
+    auto* make = job->add_subcommand("make", "Sign a firmware file and its line settings");
+    make->add_option("FIRMWARE", c.jobMake.firmware, "Firmware file")->required();
+    make->add_option("JOBFILE", c.jobMake.jobFile, "The job to write")->required();
+    make->add_option("--key", c.jobMake.keyFile, "Private key file")->required();
+    make->add_option("--name", c.jobMake.name, "The job's name (default: the firmware's)");
+    AddLineOptions(*make, c.jobMake.line, "");
+    auto* show = job->add_subcommand("show", "What a job holds, and whether it is trusted");
+    show->add_option("JOBFILE", c.jobShow.jobFile, "Job file")->required();
+    show->add_option("--trust", c.jobShow.trust, "A public key to check the signature against");
 }
 
 void AddPack(CLI::App& app, Commands& c) {
@@ -149,6 +180,7 @@ int main(int argc, char** argv) {
     AddDownload(app, c);
     AddPack(app, c);
     AddPorts(app, c);
+    AddKeysAndJobs(app, c);
 #ifndef _WIN32
     // The simulated controller lives on a pseudo-terminal: Linux only.
     CLI::App* simulate = AddSimulate(app, c);
@@ -162,7 +194,10 @@ int main(int argc, char** argv) {
     if (app.got_subcommand("info")) {
         return RunInfo(c.info);
     }
-    if (app.got_subcommand("download")) {
+    if (auto* download = app.get_subcommand("download"); download->parsed()) {
+        for (const char* option : {"--baud", "--data-bits", "--parity", "--stop-bits"}) {
+            c.download.lineOptionsGiven = c.download.lineOptionsGiven || download->count(option);
+        }
         c.download.wait =
             c.download.wait || c.download.repeat || c.download.waitTimeoutSeconds.has_value();
         return RunDownload(c.download, signals);
@@ -172,6 +207,13 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("ports")) {
         return RunPorts(c.ports);
+    }
+    if (auto* key = app.get_subcommand("key"); key->parsed()) {
+        return RunKeyNew(c.keyNew);
+    }
+    if (auto* job = app.get_subcommand("job"); job->parsed()) {
+        return job->get_subcommand("make")->parsed() ? RunJobMake(c.jobMake)
+                                                     : RunJobShow(c.jobShow);
     }
 #ifndef _WIN32
     if (simulate->count("--boot-baud")) {

@@ -44,20 +44,20 @@ private:
 
 }  // namespace
 
-std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
+std::optional<Sha256Digest> Sha256(std::span<const std::uint8_t> bytes) {
     const Algorithm algorithm;
     if (!algorithm.get()) {
-        return {};
+        return std::nullopt;
     }
     const Hash hash(algorithm.get());
-    std::uint8_t digest[32];
+    Sha256Digest digest;
     if (!hash.get() ||
         BCryptHashData(hash.get(), const_cast<std::uint8_t*>(bytes.data()),
                        static_cast<ULONG>(bytes.size()), 0) < 0 ||
-        BCryptFinishHash(hash.get(), digest, sizeof digest, 0) < 0) {
-        return {};
+        BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0) < 0) {
+        return std::nullopt;
     }
-    return HexDigits(digest);
+    return digest;
 }
 
 }  // namespace quorvale

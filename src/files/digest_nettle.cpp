@@ -5,13 +5,13 @@
 
 namespace quorvale {
 
-std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
+std::optional<Sha256Digest> Sha256(std::span<const std::uint8_t> bytes) {
     sha256_ctx context;
     sha256_init(&context);
     sha256_update(&context, bytes.size(), bytes.data());
-    std::uint8_t digest[SHA256_DIGEST_SIZE];
-    sha256_digest(&context, sizeof digest, digest);
-    return HexDigits(digest);
+    Sha256Digest digest;
+    sha256_digest(&context, digest.size(), digest.data());
+    return digest;
 }
 
 }  // namespace quorvale

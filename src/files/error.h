@@ -18,6 +18,7 @@ enum class ErrorKind : std::uint8_t {
     NotATerminal,    // a file or device that is no serial port
     NotRegularFile,  // a folder, FIFO or device where a file belongs
     TooLarge,        // more than the caller takes
+    AlreadyExists,   // a file that must not be overwritten is there
     Malformed,       // input that is not what it claims to be
     Other,
 };

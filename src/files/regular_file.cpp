@@ -23,6 +23,11 @@ std::string HexDigits(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
+std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
+    const auto digest = Sha256(bytes);
+    return digest ? HexDigits(*digest) : std::string();
+}
+
 bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got) {
     got = 0;
     while (got < count) {

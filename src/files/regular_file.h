@@ -39,6 +39,11 @@ bool ReadFully(int fd, std::uint8_t* into, std::size_t count, std::size_t& got);
 // reader sees the old file or the whole new one, never a part.
 Status WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
 
+// Creates `path` with `bytes`, and only if nothing of that name is there (AlreadyExists
+// otherwise); `ownerOnly` keeps it from other users (mode 0600 on Linux; on Windows the
+// folder's own protection stands).
+Status CreateNewFile(const std::string& path, std::span<const std::uint8_t> bytes, bool ownerOnly);
+
 // Reads a regular file of at most `limit` bytes. Refused when the file can't be read, isn't a
 // regular file, or is larger.
 Result<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t limit);

@@ -64,6 +64,22 @@ int OpenRegularFile(const std::string& path, off_t& size) {
     return fd;
 }
 
+Status CreateNewFile(const std::string& path, std::span<const std::uint8_t> bytes, bool ownerOnly) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          ownerOnly ? 0600 : 0666);
+    if (fd < 0) {
+        return Refused(Error::FromSystem(errno, "cannot create '" + path + "'"));
+    }
+    const bool written = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    if (::close(fd) != 0 || !written) {
+        ::unlink(path.c_str());
+        return Refused(
+            Error::FromSystem(written ? errno : writeError, "cannot write '" + path + "'"));
+    }
+    return {};
+}
+
 Status WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);

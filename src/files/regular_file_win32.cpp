@@ -62,6 +62,26 @@ int OpenRegularFile(const std::string& path, off_t& size) {
     return fd;
 }
 
+Status CreateNewFile(const std::string& path, std::span<const std::uint8_t> bytes, bool) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return Failure("cannot create '" + path + "'");
+    }
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && FlushFileBuffers(file);
+    if (!ok) {
+        auto failure = Failure("cannot write '" + path + "'");
+        CloseHandle(file);
+        DeleteFileA(path.c_str());
+        return failure;
+    }
+    CloseHandle(file);
+    return {};
+}
+
 Status WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
     const std::string temporary = path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
                                   std::to_string(GetTickCount64());

@@ -28,6 +28,8 @@ ErrorKind KindOfSystemCode(long code) {
             return ErrorKind::Gone;
         case ENOTTY:
             return ErrorKind::NotATerminal;
+        case EEXIST:
+            return ErrorKind::AlreadyExists;
         default:
             return ErrorKind::Other;
     }

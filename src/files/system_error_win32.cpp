@@ -33,6 +33,9 @@ ErrorKind KindOfSystemCode(long code) {
         case ERROR_BAD_COMMAND:
         case ERROR_GEN_FAILURE:
             return ErrorKind::Gone;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return ErrorKind::AlreadyExists;
         default:
             return ErrorKind::Other;
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "image/firmware_image.h"
 
+#include <algorithm>
+
 #include "files/regular_file.h"
 
 namespace quorvale {
@@ -34,6 +36,14 @@ LoadResult FirmwareImage::Load(const std::string& path) {
         return LoadReadFailed;
     }
     return Validate(fileSize);
+}
+
+LoadResult FirmwareImage::LoadBytes(std::span<const std::uint8_t> file) {
+    if (file.size() <= HeaderSize || file.size() > BufferSize) {
+        return LoadBadSize;
+    }
+    std::copy(file.begin(), file.end(), m_buffer.begin());
+    return Validate(file.size());
 }
 
 LoadResult FirmwareImage::Validate(std::size_t fileSize) const {

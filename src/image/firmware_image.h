@@ -38,6 +38,8 @@ public:
     // Reads a regular file into the buffer and validates it. Anything that is not a regular
     // file (directory, FIFO, device) answers LoadOpenFailed without blocking.
     LoadResult Load(const std::string& path);
+    // The same checks on a firmware file's bytes already in memory (one a job carries).
+    LoadResult LoadBytes(std::span<const std::uint8_t> file);
 
     unsigned GetBaudRate() const { return ReadBig16(0); }
     std::uint16_t GetChecksum() const { return static_cast<std::uint16_t>(ReadBig16(2)); }

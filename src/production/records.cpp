@@ -19,6 +19,13 @@ Json ImageFields(const std::string& file, const FirmwareImage& image) {
     };
 }
 
+Json JobFields(const std::optional<JobRecord>& job) {
+    if (!job) {
+        return {{"job_name", nullptr}, {"job_sha256", nullptr}, {"signed_by", nullptr}};
+    }
+    return {{"job_name", job->name}, {"job_sha256", job->sha256}, {"signed_by", job->signedBy}};
+}
+
 const char* FailureKindName(FailureKind kind) {
     return FailureKindNames[static_cast<std::size_t>(kind)];
 }

@@ -108,6 +108,7 @@ Json SlotOutcome::FailureFields() const {
 Json SlotOutcome::RecordFields(const SlotRun& run, const std::string& port) const {
     Json line = {{"time", endTime}, {"port", port}, {"host", run.host}};
     line.update(run.imageFields);
+    line.update(run.jobFields);
     line.update(EndingFields());
     line["failure_kind"] = result.Completed() ? Json(nullptr) : Json(FailureKindName(result.kind));
     line["message"] = result.Completed() ? Json(nullptr) : Json(result.message);

@@ -45,6 +45,8 @@ struct SlotRun {
     // Bounds the wait for a slot's first appearance only: a station left idle between
     // controllers keeps waiting.
     std::optional<double> firstWaitSeconds;
+    // The job the file came from (JobFields), which records carry after the file's.
+    Json jobFields = JobFields(std::nullopt);
 };
 
 // How one download on a slot ended.

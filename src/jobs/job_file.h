@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "files/error.h"
+#include "image/firmware_image.h"
+#include "jobs/job.h"
+#include "production/records.h"
+
+// How the command line and the station take a job instead of a firmware file, and what a
+// station locked by the system's trusted keys still takes.
+namespace quorvale {
+
+// What a program was given to flash.
+struct FirmwareChoice {
+    // A firmware file; empty with a job.
+    std::string file;
+    std::optional<std::string> job;
+    std::vector<std::string> trust;
+    bool lineOptionsGiven = false;
+};
+
+// The rules, from what was given and how many keys of the system's folder lock the station:
+// the refusal's words, or nothing when it may go on.
+std::optional<std::string> ChoiceRefusal(const FirmwareChoice& choice, std::size_t lockingKeys,
+                                         const std::string& folder);
+
+// A job file that passed every check, with its firmware loaded.
+struct OpenedJob {
+    Job job;
+    std::unique_ptr<FirmwareImage> image;
+};
+
+// Reads the job at `path` and checks it against the system's trusted keys when there are any
+// (the station is locked), or else against the keys of `trustFiles`. The refusal's words name
+// the job and the check that failed.
+Result<OpenedJob> OpenJobFile(const std::string& path, const std::vector<std::string>& trustFiles);
+
+// The records' job fields.
+JobRecord RecordOf(const Job& job);
+
+}  // namespace quorvale

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "files/error.h"
+#include "jobs/signing.h"
+
+// Signing keys as files: a private key that stays with engineering, and a public key of one
+// line that stations trust.
+namespace quorvale {
+
+// The first 16 hex digits of the SHA-256 of the public key's 65 bytes.
+std::string KeyId(const PublicKey& key);
+
+// "ecdsa-p256 BASE64 COMMENT": the key's 65 bytes in base64, and the comment (may be empty).
+std::string PublicKeyLine(const PublicKey& key, const std::string& comment);
+Result<PublicKey> ParsePublicKey(std::string_view text);
+
+// "ecdsa-p256-private BASE64-SECRET BASE64-PUBLIC COMMENT".
+std::string PrivateKeyText(const KeyPair& key, const std::string& comment);
+Result<KeyPair> ParsePrivateKey(std::string_view text);
+
+// Makes a key pair: the private key in `path` (readable by its owner alone) and the public one
+// in `path` + ".pub". Neither file may exist already (AlreadyExists).
+Status MakeKeyFiles(const std::string& path, const std::string& comment);
+
+Result<KeyPair> ReadPrivateKeyFile(const std::string& path);
+
+// A key a station takes jobs signed by, and the file it came from.
+struct TrustedKey {
+    PublicKey key{};
+    std::string id;
+    std::string source;
+};
+
+Result<std::vector<TrustedKey>> ReadTrustedKeys(const std::vector<std::string>& files);
+
+// The folder whose keys lock the station: only an administrator can write it. Tests point it
+// elsewhere with the environment variable QUORVALE_TEST_TRUSTED_KEYS.
+std::string SystemTrustFolder();
+// /etc/quorvale/trusted-keys on Linux, %ProgramData%\Quorvale\trusted-keys on Windows.
+std::string DefaultTrustFolder();
+// The keys of every *.pub file in that folder, in name order; none when it isn't there.
+Result<std::vector<TrustedKey>> SystemTrustedKeys();
+
+}  // namespace quorvale
