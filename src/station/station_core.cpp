@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "download/texts.h"
+#include "jobs/job_file.h"
 #include "production/host.h"
 #include "production/records.h"
 #include "station/station_texts.h"
@@ -67,15 +68,16 @@ private:
 };
 
 StationCore::StationCore(StationOptions options, StationView& view)
-    : m_options(std::move(options)), m_view(view) {
+    : m_options(std::move(options)), m_view(view), m_line(m_options.line) {
     m_refusal = FindRefusal();
     if (!m_refusal.empty()) {
         std::fprintf(stderr, "quorvale-station: %s\n", m_refusal.c_str());
     } else {
-        const Json fields = ImageFields(m_options.file, *m_image);
+        const Json fields = ImageFields(m_job ? m_job->firmwareFile : m_options.file, *m_image);
         m_digest = fields["file_sha256"].get<std::string>();
-        m_run = std::make_unique<SlotRun>(SlotRun{*m_image, m_options.line, fields, HostName(),
-                                                  m_record.get(), true, true, std::nullopt});
+        m_run = std::make_unique<SlotRun>(
+            SlotRun{*m_image, m_line, fields, HostName(), m_record.get(), true, true, std::nullopt,
+                    JobFields(m_job ? std::optional<JobRecord>(RecordOf(*m_job)) : std::nullopt)});
     }
     for (const std::string& slot : m_options.slotPaths) {
         const auto note = KernelNameNote(slot);
@@ -90,11 +92,10 @@ StationCore::~StationCore() {
     Stop();
 }
 
-// Why nothing can be flashed; empty when the file loaded and the record opened.
+// Why nothing can be flashed; empty when the file or the job loaded and the record opened.
 std::string StationCore::FindRefusal() {
-    const LoadResult loaded = m_image->Load(m_options.file);
-    if (loaded != LoadOk) {
-        return LoadResultMessageWithHint(loaded, m_options.file);
+    if (const std::string refused = LoadFirmware(); !refused.empty()) {
+        return refused;
     }
     if (m_options.recordFile) {
         auto record = AppendFile::Open(*m_options.recordFile);
@@ -103,6 +104,32 @@ std::string StationCore::FindRefusal() {
         }
         m_record = std::move(*record);
     }
+    return {};
+}
+
+// The firmware file, or the job's after every check; a refusal's words otherwise.
+std::string StationCore::LoadFirmware() {
+    const auto locking = SystemTrustedKeys();
+    if (!locking) {
+        return locking.error().Words();
+    }
+    m_locked = !locking->empty();
+    if (const auto refusal = ChoiceRefusal(
+            {m_options.file, m_options.job, m_options.trust, m_options.lineOptionsGiven},
+            locking->size(), SystemTrustFolder())) {
+        return *refusal;
+    }
+    if (!m_options.job) {
+        const LoadResult loaded = m_image->Load(m_options.file);
+        return loaded == LoadOk ? std::string() : LoadResultMessageWithHint(loaded, m_options.file);
+    }
+    auto opened = OpenJobFile(*m_options.job, m_options.trust);
+    if (!opened) {
+        return opened.error().Words();
+    }
+    m_image = std::move(opened->image);
+    m_line = opened->job.line;
+    m_job = std::move(opened->job);
     return {};
 }
 
@@ -144,8 +171,16 @@ std::string StationCore::HeaderText() const {
          std::to_string(m_image->GetBaudRate()), m_digest.substr(0, kDigestShown)});
 }
 
+std::string StationCore::JobText() const {
+    if (!m_job) {
+        return {};
+    }
+    return StationTexts::Fill(m_locked ? StationTexts::LockedJobLine : StationTexts::JobLine,
+                              {m_job->name, m_job->keyId});
+}
+
 std::string StationCore::LineText() const {
-    const LineSettings& line = m_options.line;
+    const LineSettings& line = m_line;
     return StationTexts::Fill(StationTexts::LineSettingsLine,
                               {std::to_string(line.baudRate), std::to_string(line.dataBits),
                                ItemText(SettingLists::Parities, line.parity),

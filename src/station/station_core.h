@@ -9,6 +9,7 @@
 
 #include "files/append_file.h"
 #include "image/firmware_image.h"
+#include "jobs/job.h"
 #include "production/slot_loop.h"
 #include "station/station_options.h"
 #include "station/tile.h"
@@ -50,8 +51,11 @@ public:
 
     // The lines of the top: the file, then its header and digest or why nothing is flashed,
     // then the application's line settings.
-    const std::string& FileText() const { return m_options.file; }
+    const std::string& FileText() const { return m_options.job ? *m_options.job : m_options.file; }
     std::string HeaderText() const;
+    // The job's name and key, and "Locked" when the system's keys lock the station; empty
+    // without a job.
+    std::string JobText() const;
     std::string LineText() const;
     // The lines of the bottom.
     std::string TotalsText() const;
@@ -64,11 +68,16 @@ private:
     class Reports;
 
     std::string FindRefusal();
+    std::string LoadFirmware();
     void Change(std::size_t slot, const std::function<void(quorvale::Tile&)>& change);
 
     const StationOptions m_options;
     StationView& m_view;
     std::unique_ptr<FirmwareImage> m_image = std::make_unique<FirmwareImage>();
+    // What the slots flash with: the options' line, or the job's.
+    LineSettings m_line;
+    std::optional<Job> m_job;
+    bool m_locked = false;
     std::unique_ptr<AppendFile> m_record;
     std::string m_refusal;
     std::string m_digest;

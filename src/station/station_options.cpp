@@ -103,7 +103,12 @@ std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const c
     CLI::App app("Flash every controller plugged into any of several slots", "quorvale-station");
     app.set_version_flag("--version", std::string("quorvale-station ") + QUORVALE_VERSION);
     StationOptions options;
-    app.add_option("FILE", options.file, "Firmware file")->required();
+    app.add_option("FILE", options.file, "Firmware file (or give --job)");
+    app.add_option("--job", options.job,
+                   "A signed job: its firmware and line settings in place of FILE and the line "
+                   "options");
+    app.add_option("--trust", options.trust,
+                   "A public key whose jobs are taken (repeat it for several)");
     app.add_option("--slot", options.slotPaths,
                    "A port that comes and goes as controllers are plugged in, such as a "
                    "/dev/serial/by-path link or COM7; repeat it for each slot (default: the "
@@ -116,6 +121,9 @@ std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const c
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return Ended(app, e);
+    }
+    for (const char* option : {"--baud", "--data-bits", "--parity", "--stop-bits"}) {
+        options.lineOptionsGiven = options.lineOptionsGiven || app.count(option) > 0;
     }
     Recall(app, settings, options);
     if (options.slotPaths.empty()) {

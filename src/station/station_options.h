@@ -14,10 +14,15 @@ namespace quorvale {
 // What a station runs with: the firmware file, the slots, the application's line settings and
 // where each download is recorded.
 struct StationOptions {
+    // The firmware file; empty when a signed job carries it and the line settings.
     std::string file;
     std::vector<std::string> slotPaths;
     LineSettings line;
     std::optional<std::string> recordFile;
+    std::optional<std::string> job = std::nullopt;
+    std::vector<std::string> trust = {};
+    // Whether the command line itself gave a line setting, which a job refuses.
+    bool lineOptionsGiven = false;
 };
 
 // Where the station's settings live, under the vendor's key: the slots and the record as

@@ -34,6 +34,8 @@ inline constexpr char Totals[] = "Total: passed %1, failed %2";
 inline constexpr char RecordTo[] = "Record: %1";
 inline constexpr char NoRecord[] = "Record: none (start with --record FILE to keep one)";
 inline constexpr char NothingFlashed[] = "Nothing is flashed: %1";
+inline constexpr char JobLine[] = "Job: %1   Signed by %2";
+inline constexpr char LockedJobLine[] = "Job: %1   Signed by %2   Locked";
 
 // The text with %1, %2 ... %9 replaced by the values in order; other text, and a number with
 // no value, stays as it is.

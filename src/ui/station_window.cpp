@@ -62,6 +62,9 @@ QWidget* StationWindow::MakeHeader() {
                 .arg(QColor(kRefusalColour.red, kRefusalColour.green, kRefusalColour.blue).name()));
     }
     layout->addWidget(m_fileLine);
+    if (!m_core.JobText().empty()) {
+        layout->addWidget(StationLabel(Text(m_core.JobText()), 12, true));
+    }
     layout->addWidget(StationLabel(Text(m_core.LineText()), 12, false));
     return header;
 }

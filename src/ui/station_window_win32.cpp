@@ -98,6 +98,7 @@ private:
 struct StationWindowWin32::Layout {
     RECT file{};
     RECT header{};
+    RECT job{};
     RECT line{};
     RECT tiles{};  // the visible part of the tiles' area
     RECT totals{};
@@ -288,6 +289,9 @@ StationWindowWin32::Layout StationWindowWin32::Measure(HDC dc, int width, int he
     };
     place(layout.file, m_core.FileText(), Font(14, true));
     place(layout.header, m_core.HeaderText(), refused ? Font(14, true) : Font(12, false));
+    if (!m_core.JobText().empty()) {
+        place(layout.job, m_core.JobText(), Font(12, true));
+    }
     place(layout.line, m_core.LineText(), Font(12, false));
     const int tilesTop = y + Pixels(kGap);
 
@@ -348,6 +352,7 @@ void StationWindowWin32::Paint(HDC dc, const RECT& client) {
     PaintText(dc, m_core.FileText(), Font(14, true), layout.file, text);
     PaintText(dc, m_core.HeaderText(), refused ? Font(14, true) : Font(12, false), layout.header,
               refused ? Colour(kRefusalColour) : text);
+    PaintText(dc, m_core.JobText(), Font(12, true), layout.job, text);
     PaintText(dc, m_core.LineText(), Font(12, false), layout.line, text);
 
     const HRGN clip = CreateRectRgnIndirect(&layout.tiles);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -12,6 +13,8 @@
 
 #include "dialog/posted_changes.h"
 #include "image/firmware_file.h"
+#include "jobs/job.h"
+#include "jobs/keys.h"
 #include "station/station_texts.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -344,6 +347,56 @@ TEST_F(StationCoreTest, SlotsReportToTheWindowThread) {
         outcomes.push_back(nlohmann::json::parse(line)["outcome"]);
     }
     EXPECT_EQ(outcomes, (std::vector<std::string>{"completed", "cancelled"}));
+}
+
+// Engineering's job flashed by a station that the system's key folder locks: the job's name,
+// key and "Locked" at the top, and the job in every record; a plain file refused there.
+TEST_F(StationCoreTest, LockedStationFlashesTheSignedJobAlone) {
+    const std::string folder = m_dir.File("trusted-keys");
+    std::filesystem::create_directory(folder);
+    ASSERT_TRUE(MakeKeyFiles(m_dir.File("engineering.key"), ""));
+    const auto key = ReadPrivateKeyFile(m_dir.File("engineering.key"));
+    std::filesystem::copy_file(m_dir.File("engineering.key.pub"), folder + "/engineering.pub");
+    ::setenv("QUORVALE_TEST_TRUSTED_KEYS", folder.c_str(), 1);
+    const auto job = MakeJob({Firmware(),
+                              "Board 7",
+                              {19200, 8, Parity::None, StopBits::One},
+                              "2026-12-11T08:00:00.000Z"},
+                             *key);
+    ASSERT_TRUE(job);
+    const std::string jobFile =
+        m_dir.Write("board.job", std::vector<std::uint8_t>(job->begin(), job->end()));
+
+    FakeView plainView;
+    const StationCore plain({Firmware(), {m_dir.File("slot-0")}, {}, std::nullopt}, plainView);
+    EXPECT_TRUE(plain.Refused());
+    EXPECT_NE(plain.HeaderText().find("the station is locked"), std::string::npos)
+        << plain.HeaderText();
+
+    const std::string slot = m_dir.File("slot-1");
+    const std::string record = m_dir.File("line.jsonl");
+    FakeView view;
+    StationOptions options{"", {slot}, {}, record};
+    options.job = jobFile;
+    StationCore station(options, view);
+    ASSERT_FALSE(station.Refused()) << station.Refusal();
+    EXPECT_EQ(station.JobText(), "Job: Board 7   Signed by " + KeyId(key->publicKey) + "   Locked");
+    EXPECT_EQ(station.LineText(),
+              "Application line: 19200 baud, 8 data bits, parity None, 1 stop bits");
+    station.Start();
+    test::Process controller(
+        {QUORVALE_EXE, "simulate", "--link", slot, "--hardware", "7", "--app-baud", "19200"});
+    controller.FirstLine(5s);
+    ASSERT_TRUE(view.RunUntil([&] { return view.tiles[0].state == TileState::Passed; }, 10s));
+    station.Stop();
+    std::ifstream lines(record);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    const auto fields = nlohmann::json::parse(line);
+    EXPECT_EQ(fields["job_name"], "Board 7");
+    EXPECT_EQ(fields["signed_by"], KeyId(key->publicKey));
+    EXPECT_EQ(fields["job_sha256"], Sha256Hex(std::vector<std::uint8_t>(job->begin(), job->end())));
+    ::unsetenv("QUORVALE_TEST_TRUSTED_KEYS");
 }
 
 }  // namespace
