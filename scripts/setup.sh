@@ -14,8 +14,6 @@ PACKAGES=(
     libcli11-dev
     libudev-dev
     nettle-dev
-    libsrecord-dev
-    libboost-dev
     nlohmann-json3-dev
     qt6-base-dev
     libqt6svg6

@@ -13,6 +13,7 @@
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
 #include "image/image_input.h"
+#include "image/record_file.h"
 #include "ports/discovery.h"
 #include "ports/port_record.h"
 

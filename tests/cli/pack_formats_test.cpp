@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "cli/command_line.h"
+#include "support/record_text.h"
 
 namespace quorvale {
 namespace {
@@ -14,9 +15,14 @@ namespace {
 using test::Args;
 using test::Bytes;
 using test::CommandLineTest;
+using test::HexData;
+using test::HexRecord;
+using test::kHexEnd;
 using test::ProcessResult;
 using test::ReadBytes;
 using test::RunQuorvale;
+using test::SData;
+using test::SRecord;
 
 Bytes Text(const std::string& text) {
     return Bytes(text.begin(), text.end());
@@ -28,64 +34,6 @@ Bytes Pattern(std::size_t size, std::uint8_t seed) {
         bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
     }
     return bytes;
-}
-
-std::string HexByte(unsigned value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-    return text;
-}
-
-// One Intel HEX record: length, address, type, data, two's-complement checksum.
-std::string HexRecord(unsigned type, unsigned address, const Bytes& data) {
-    unsigned sum = data.size() + (address >> 8) + address + type;
-    std::string line(1, ':');
-    line.append(HexByte(data.size())).append(HexByte(address >> 8));
-    line.append(HexByte(address)).append(HexByte(type));
-    for (const std::uint8_t byte : data) {
-        line += HexByte(byte);
-        sum += byte;
-    }
-    return line + HexByte(0x100 - (sum & 0xFF)) + "\n";
-}
-
-// Data records of 16 bytes from `address`.
-std::string HexData(unsigned address, const Bytes& data) {
-    std::string text;
-    for (std::size_t at = 0; at < data.size(); at += 16) {
-        const auto end = data.begin() + static_cast<std::ptrdiff_t>(std::min(at + 16, data.size()));
-        text +=
-            HexRecord(0, address + at, Bytes(data.begin() + static_cast<std::ptrdiff_t>(at), end));
-    }
-    return text;
-}
-
-const std::string kHexEnd = ":00000001FF\n";
-
-// One S-record: type, count, address of `addressBytes` bytes, data, one's-complement checksum.
-std::string SRecord(char type, unsigned addressBytes, unsigned address, const Bytes& data) {
-    unsigned sum = addressBytes + data.size() + 1;
-    std::string line{'S', type};
-    line.append(HexByte(addressBytes + data.size() + 1));
-    for (unsigned i = addressBytes; i-- > 0;) {
-        line += HexByte(address >> (8 * i));
-        sum += (address >> (8 * i)) & 0xFF;
-    }
-    for (const std::uint8_t byte : data) {
-        line += HexByte(byte);
-        sum += byte;
-    }
-    return line + HexByte(~sum) + "\n";
-}
-
-std::string SData(char type, unsigned addressBytes, unsigned address, const Bytes& data) {
-    std::string text;
-    for (std::size_t at = 0; at < data.size(); at += 32) {
-        const auto begin = data.begin() + static_cast<std::ptrdiff_t>(at);
-        const auto end = data.begin() + static_cast<std::ptrdiff_t>(std::min(at + 32, data.size()));
-        text += SRecord(type, addressBytes, address + at, Bytes(begin, end));
-    }
-    return text;
 }
 
 struct ElfSegment {
