@@ -6,6 +6,23 @@
 
 namespace quorvale {
 
+// What `pack` says of its settings and its input as a whole, filled printf-style.
+namespace PackMessages {
+inline constexpr char BaudRange[] = "--baud must be 1 to 65535";
+inline constexpr char HeaderRange[] = "--hardware and --version must be 0 to 255";
+inline constexpr char StartNotPage[] = "--start must be a multiple of 256";
+inline constexpr char Empty[] = "'%s' is empty";
+inline constexpr char FirstLineNotRecord[] =
+    "'%s' starts like Intel HEX or S-records but its first line is not one";
+inline constexpr char RawNeedsStart[] = "raw binary input needs --start, and takes no --base";
+inline constexpr char RawTooLarge[] = "'%s' is larger than %zu bytes";
+// The reader's words after it, "Intel HEX input: ...".
+inline constexpr char InputRefused[] = "%s input: %s";
+// LayOutImage's words after it.
+inline constexpr char ImageRefused[] = "'%s' (%s): %s";
+inline constexpr char Beyond64KiB[] = "start %u plus %zu bytes of data lies beyond 64 KiB";
+}  // namespace PackMessages
+
 // What is said of a refused line of an Intel HEX or S-record file, after "NAME: LINE: ".
 namespace RecordMessages {
 inline constexpr char NotHex[] = "hexadecimal digit expected";
