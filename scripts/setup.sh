@@ -17,6 +17,9 @@ PACKAGES=(
     nlohmann-json3-dev
     qt6-base-dev
     libqt6svg6
+    # srec_cat, for the tests only: it writes the Intel HEX and S-record forms that pack must
+    # read as their raw equivalent.
+    srecord
 )
 
 missing=()
