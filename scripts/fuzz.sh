@@ -10,7 +10,7 @@ build="$root/build-fuzz"
 seconds="${1:-600}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_firmware fuzz_frame fuzz_port_name fuzz_number)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_firmware fuzz_records fuzz_frame fuzz_port_name fuzz_number)
 
 "$root/scripts/setup.sh" >/dev/null
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then

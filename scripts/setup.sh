@@ -14,11 +14,12 @@ PACKAGES=(
     libcli11-dev
     libudev-dev
     nettle-dev
-    libsrecord-dev
-    libboost-dev
     nlohmann-json3-dev
     qt6-base-dev
     libqt6svg6
+    # srec_cat, for the tests only: it writes the Intel HEX and S-record forms that pack must
+    # read as their raw equivalent.
+    srecord
 )
 
 missing=()

@@ -10,17 +10,13 @@
 #include "cli/events.h"
 #include "download/texts.h"
 #include "files/regular_file.h"
-#include "image/firmware_file.h"
 #include "image/firmware_image.h"
-#include "image/image_input.h"
+#include "image/pack.h"
 #include "ports/discovery.h"
 #include "ports/port_record.h"
 
 namespace quorvale::cli {
 namespace {
-
-constexpr std::uint32_t kAddressSpace = 65536;
-constexpr std::uint32_t kPage = 256;
 
 int Refuse(const std::string& message) {
     std::fprintf(stderr, "quorvale pack: %s\n", message.c_str());
@@ -57,82 +53,16 @@ int RunInfo(const InfoOptions& options) {
     return ExitSuccess;
 }
 
-namespace {
-
-// Input files of a build (an ELF with its debug sections, a HEX file) are larger than the
-// image they hold; this bounds what is read.
-constexpr std::size_t kInputLimit = 64 * 1024 * 1024;
-
-// The image data of the input and where it starts, by the input's form.
-Result<LaidOutImage> ReadImageData(const PackOptions& options) {
-    auto bytes = ReadSmallFile(options.input, kInputLimit);
-    if (!bytes) {
-        return Refused(bytes.error());
-    }
-    if (bytes->empty()) {
-        return Malformed("'" + options.input + "' is empty");
-    }
-    const InputFormat format = RecogniseInputFormat(*bytes);
-    if (format == InputFormat::Raw) {
-        if (LooksLikeRecords(*bytes)) {
-            return Malformed("'" + options.input +
-                             "' starts like Intel HEX or S-records but its first line is not one");
-        }
-        if (!options.startAddress || options.base) {
-            return Malformed("raw binary input needs --start, and takes no --base");
-        }
-        if (bytes->size() > kAddressSpace) {
-            return Refused({ErrorKind::TooLarge, 0,
-                            "'" + options.input + "' is larger than " +
-                                std::to_string(kAddressSpace) + " bytes"});
-        }
-        return LaidOutImage{*options.startAddress, std::move(*bytes)};
-    }
-    const auto segments = format == InputFormat::Elf
-                              ? ReadElfSegments(*bytes)
-                              : ReadRecordFile(*bytes, options.input, format);
-    if (!segments) {
-        return Malformed(std::string(InputFormatName(format)) +
-                         " input: " + segments.error().Words());
-    }
-    auto image = LayOutImage(*segments, options.base.value_or(0), options.startAddress);
-    if (!image) {
-        return Malformed("'" + options.input + "' (" + InputFormatName(format) +
-                         "): " + image.error().Words());
-    }
-    return image;
-}
-
-}  // namespace
-
 int RunPack(const PackOptions& options) {
-    if (options.baudRate == 0 || options.baudRate > 65535) {
-        return Refuse("--baud must be 1 to 65535");
+    const auto input = ReadSmallFile(options.input, kPackInputLimit);
+    if (!input) {
+        return Refuse(input.error().Words());
     }
-    if (options.hardwareCode > 255 || options.version > 255) {
-        return Refuse("--hardware and --version must be 0 to 255");
+    const auto file = PackFirmwareFile(*input, options.input, options.settings);
+    if (!file) {
+        return Refuse(file.error().Words());
     }
-    if (options.startAddress && *options.startAddress % kPage != 0) {
-        return Refuse("--start must be a multiple of 256");
-    }
-    auto image = ReadImageData(options);
-    if (!image) {
-        return Refuse(image.error().Words());
-    }
-    // Whole pages: the bootloader writes 256-byte blocks, and 0xFF is erased flash.
-    std::vector<std::uint8_t>& data = image->data;
-    data.resize((data.size() + kPage - 1) / kPage * kPage, 0xFF);
-    if (image->start + data.size() > kAddressSpace) {
-        return Refuse("start " + std::to_string(image->start) + " plus " +
-                      std::to_string(data.size()) + " bytes of data lies beyond 64 KiB");
-    }
-    const FirmwareHeader header{static_cast<std::uint16_t>(options.baudRate),
-                                static_cast<std::uint16_t>(image->start),
-                                static_cast<std::uint8_t>(options.version),
-                                static_cast<std::uint8_t>(options.hardwareCode)};
-    if (const Status written =
-            WriteFileAtomically(options.output, EncodeFirmwareFile(header, data));
-        !written) {
+    if (const Status written = WriteFileAtomically(options.output, *file); !written) {
         std::fprintf(stderr, "quorvale pack: %s\n", written.error().Words().c_str());
         return ExitFailure;
     }

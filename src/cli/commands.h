@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/firmware_image.h"
+#include "image/pack.h"
 #include "link/port_handle.h"
 #include "production/ending_signals.h"
 
@@ -74,14 +75,7 @@ struct PortsOptions {
 struct PackOptions {
     std::string input;
     std::string output;
-    std::uint32_t baudRate = 0;
-    // Raw binary needs it; for HEX, S-records and ELF it defaults to the lowest address
-    // rounded down to a page.
-    std::optional<std::uint32_t> startAddress;
-    // Subtracted from every address of HEX, S-record and ELF input.
-    std::optional<std::uint64_t> base;
-    std::uint32_t hardwareCode = 0;
-    std::uint32_t version = 0;
+    PackSettings settings;
 };
 
 struct SimulateOptions {

@@ -94,20 +94,20 @@ void AddPack(CLI::App& app, Commands& c) {
         ->required();
     pack->add_option("OUTPUT", c.pack.output, "Firmware file to write")->required();
     const auto number = Number(0, UINT32_MAX);
-    pack->add_option("--baud", c.pack.baudRate, "Bootloader baud rate, 1 to 65535")
+    pack->add_option("--baud", c.pack.settings.baudRate, "Bootloader baud rate, 1 to 65535")
         ->required()
         ->transform(number);
-    pack->add_option("--start", c.pack.startAddress,
+    pack->add_option("--start", c.pack.settings.startAddress,
                      "Start address, a multiple of 256 (raw binary needs it; otherwise the "
                      "lowest address rounded down)")
         ->transform(number);
-    pack->add_option("--base", c.pack.base,
+    pack->add_option("--base", c.pack.settings.base,
                      "Subtracted from every address of HEX, S-record and ELF input (default 0)")
         ->transform(Number(0, UINT32_MAX));
-    pack->add_option("--hardware", c.pack.hardwareCode, "Hardware code, 0 to 255")
+    pack->add_option("--hardware", c.pack.settings.hardwareCode, "Hardware code, 0 to 255")
         ->required()
         ->transform(number);
-    pack->add_option("--version", c.pack.version, "Version number, 0 to 255")
+    pack->add_option("--version", c.pack.settings.version, "Version number, 0 to 255")
         ->required()
         ->transform(number);
 }

@@ -113,43 +113,12 @@ std::optional<InputFormat> RecogniseFileFormat(const std::string& path) {
     }
     head.resize(got);
     const InputFormat format = RecogniseInputFormat(head);
-    const bool packable =
-        format == InputFormat::Elf || (format != InputFormat::Raw && kReadsRecords);
-    return packable ? std::optional(format) : std::nullopt;
+    return format != InputFormat::Raw ? std::optional(format) : std::nullopt;
 }
 
 bool LooksLikeRecords(std::span<const std::uint8_t> bytes) {
     const auto line = FirstTextLine(bytes);
     return line && StartsLikeRecords(*line);
-}
-
-std::optional<std::string> RecordLinesProblem(std::span<const std::uint8_t> bytes,
-                                              InputFormat format) {
-    const char marker = format == InputFormat::IntelHex ? ':' : 'S';
-    bool ended = false;
-    std::size_t number = 0;
-    for (std::size_t at = 0; at < bytes.size();) {
-        const auto end = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(),
-                                   std::uint8_t{'\n'});
-        std::string line(bytes.begin() + static_cast<std::ptrdiff_t>(at), end);
-        at = static_cast<std::size_t>(end - bytes.begin()) + 1;
-        ++number;
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) {
-            line.pop_back();
-        }
-        if (line.empty()) {
-            continue;
-        }
-        if (line[0] != marker) {
-            return "line " + std::to_string(number) + " is not a record";
-        }
-        // An Intel HEX record's type is its fourth byte: 01 ends the file.
-        ended = ended || (line.size() >= 9 && line.compare(7, 2, "01") == 0);
-    }
-    if (format == InputFormat::IntelHex && !ended) {
-        return "no end-of-file record: the file may be cut short";
-    }
-    return std::nullopt;
 }
 
 const char* InputFormatName(InputFormat format) {

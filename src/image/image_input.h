@@ -11,19 +11,12 @@
 
 namespace quorvale {
 
-// Whether this build reads Intel HEX and S-records (libsrecord is not in the Windows build).
-#ifdef _WIN32
-inline constexpr bool kReadsRecords = false;
-#else
-inline constexpr bool kReadsRecords = true;
-#endif
-
 // The forms image data comes in from a controller's build, told apart by content.
 enum class InputFormat { Raw, IntelHex, SRecord, Elf };
 
 InputFormat RecogniseInputFormat(std::span<const std::uint8_t> bytes);
-// The form of the file at `path`, when it is one this build's `pack` reads rather than raw
-// bytes; nothing for raw bytes or a file that can't be read.
+// The form of the file at `path`, when `pack` reads it as more than raw bytes; nothing for raw
+// bytes or a file that can't be read.
 std::optional<InputFormat> RecogniseFileFormat(const std::string& path);
 const char* InputFormatName(InputFormat format);
 
@@ -35,19 +28,6 @@ struct Segment {
     std::vector<std::uint8_t> bytes;
     std::string where;
 };
-
-// The data of an Intel HEX or S-record file (`bytes`, read from `path`), read by libsrecord.
-// Refused, saying the file, the line and what is wrong, for a malformed file,
-// a line that is not a record, or a missing end record. Where the library is not available
-// (Windows) it says so.
-Result<std::vector<Segment>> ReadRecordFile(std::span<const std::uint8_t> bytes,
-                                            const std::string& path, InputFormat format);
-
-// What libsrecord passes over in silence but would leave holes in the image: a line that is
-// not a record ("line N is not a record"), or an Intel HEX file without its end-of-file
-// record. Nothing when every line is a record.
-std::optional<std::string> RecordLinesProblem(std::span<const std::uint8_t> bytes,
-                                              InputFormat format);
 
 // A refusal of input that is not what it claims to be, in the program's own words.
 inline Refusal Malformed(std::string words) {

@@ -2,11 +2,17 @@
 // Packing the forms a controller's build emits: each must give, byte for byte, the file that
 // packing the same image as raw binary gives, and malformed input must be refused.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <sstream>
 
 #include "cli/command_line.h"
+#include "support/record_text.h"
 
 namespace quorvale {
 namespace {
@@ -14,9 +20,14 @@ namespace {
 using test::Args;
 using test::Bytes;
 using test::CommandLineTest;
+using test::HexData;
+using test::HexRecord;
+using test::kHexEnd;
 using test::ProcessResult;
 using test::ReadBytes;
 using test::RunQuorvale;
+using test::SData;
+using test::SRecord;
 
 Bytes Text(const std::string& text) {
     return Bytes(text.begin(), text.end());
@@ -28,64 +39,6 @@ Bytes Pattern(std::size_t size, std::uint8_t seed) {
         bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
     }
     return bytes;
-}
-
-std::string HexByte(unsigned value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-    return text;
-}
-
-// One Intel HEX record: length, address, type, data, two's-complement checksum.
-std::string HexRecord(unsigned type, unsigned address, const Bytes& data) {
-    unsigned sum = data.size() + (address >> 8) + address + type;
-    std::string line(1, ':');
-    line.append(HexByte(data.size())).append(HexByte(address >> 8));
-    line.append(HexByte(address)).append(HexByte(type));
-    for (const std::uint8_t byte : data) {
-        line += HexByte(byte);
-        sum += byte;
-    }
-    return line + HexByte(0x100 - (sum & 0xFF)) + "\n";
-}
-
-// Data records of 16 bytes from `address`.
-std::string HexData(unsigned address, const Bytes& data) {
-    std::string text;
-    for (std::size_t at = 0; at < data.size(); at += 16) {
-        const auto end = data.begin() + static_cast<std::ptrdiff_t>(std::min(at + 16, data.size()));
-        text +=
-            HexRecord(0, address + at, Bytes(data.begin() + static_cast<std::ptrdiff_t>(at), end));
-    }
-    return text;
-}
-
-const std::string kHexEnd = ":00000001FF\n";
-
-// One S-record: type, count, address of `addressBytes` bytes, data, one's-complement checksum.
-std::string SRecord(char type, unsigned addressBytes, unsigned address, const Bytes& data) {
-    unsigned sum = addressBytes + data.size() + 1;
-    std::string line{'S', type};
-    line.append(HexByte(addressBytes + data.size() + 1));
-    for (unsigned i = addressBytes; i-- > 0;) {
-        line += HexByte(address >> (8 * i));
-        sum += (address >> (8 * i)) & 0xFF;
-    }
-    for (const std::uint8_t byte : data) {
-        line += HexByte(byte);
-        sum += byte;
-    }
-    return line + HexByte(~sum) + "\n";
-}
-
-std::string SData(char type, unsigned addressBytes, unsigned address, const Bytes& data) {
-    std::string text;
-    for (std::size_t at = 0; at < data.size(); at += 32) {
-        const auto begin = data.begin() + static_cast<std::ptrdiff_t>(at);
-        const auto end = data.begin() + static_cast<std::ptrdiff_t>(std::min(at + 32, data.size()));
-        text += SRecord(type, addressBytes, address + at, Bytes(begin, end));
-    }
-    return text;
 }
 
 struct ElfSegment {
@@ -226,6 +179,91 @@ TEST_F(CommandLineTest, EachFormatPacksAsItsRawEquivalent) {
         ASSERT_EQ(result.exitCode, 0) << result.err;
         ASSERT_EQ(RunQuorvale(fromRaw).exitCode, 0);
         EXPECT_EQ(ReadBytes(m_dir.File("packed.qvx")), ReadBytes(m_dir.File("raw.qvx")));
+    }
+}
+
+// Where `name` is on the PATH; empty when it is not installed.
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+// The same random image as another tool writes it, in each form a build may emit: the reader
+// must take every record length, address width, addressing and line end as the raw bytes.
+TEST_F(CommandLineTest, RecordFilesSrecCatWritesPackAsTheirRawEquivalent) {
+    const std::string srecCat = FindProgram("srec_cat");
+    if (srecCat.empty()) {
+        GTEST_SKIP() << "srec_cat is not installed (Debian package srecord, which "
+                        "scripts/setup.sh installs)";
+    }
+    // 12 KiB of random bytes with runs of erased flash, one over parts of two pages and one of
+    // two whole pages, which srec_cat leaves out as gaps. It starts and ends with data, so the
+    // records span exactly the raw image's pages.
+    std::mt19937 random(20261211);
+    Bytes image(0x3000);
+    std::generate(image.begin(), image.end(), [&] { return static_cast<std::uint8_t>(random()); });
+    std::fill(image.begin() + 0x210, image.begin() + 0x340, 0xFF);
+    std::fill(image.begin() + 0x1000, image.begin() + 0x1200, 0xFF);
+    image.front() = 0, image.back() = 0;
+    const std::string raw = m_dir.Write("image.bin", image);
+    const Args common{"--baud", "57600", "--hardware", "7", "--version", "2"};
+    Args fromRaw{"pack", raw, m_dir.File("raw.qvx"), "--start", "0x1000"};
+    fromRaw.insert(fromRaw.end(), common.begin(), common.end());
+    ASSERT_EQ(RunQuorvale(fromRaw).exitCode, 0);
+    const Bytes expected = ReadBytes(m_dir.File("raw.qvx"));
+
+    // The image lies 0x1000 above the base; the bases make the records cross a 64 KiB
+    // boundary, where a new extended address record (or a wider address) takes over.
+    const struct {
+        const char* name;
+        std::uint32_t base;
+        Args form;
+    } cases[] = {
+        {"Intel HEX, 16-bit addresses only, 16-byte records",
+         0,
+         {"-Intel", "-Address_Length=2", "-Output_Block_Size", "16"}},
+        {"Intel HEX, segment addressing, 32-byte records, a start address",
+         0x3E000,
+         {"-Intel", "-Address_Length=3", "-Output_Block_Size", "32", "-Execution_Start_Address",
+          "0x3F000"}},
+        {"Intel HEX, linear addressing, 255-byte records, CRLF, a start address",
+         0x0800E800,
+         {"-Intel", "-Output_Block_Size", "255", "-Line_Termination", "CRLF",
+          "-Execution_Start_Address", "0x0800F800"}},
+        {"S19, 16-byte records", 0, {"-Motorola", "-Address_Length=2", "-Output_Block_Size", "16"}},
+        {"S19, 252-byte records, S9",
+         0,
+         {"-Motorola", "-Address_Length=2", "-Output_Block_Size", "252", "-Execution_Start_Address",
+          "0x1000"}},
+        {"S28, 251-byte records, S8",
+         0x3E000,
+         {"-Motorola", "-Address_Length=3", "-Output_Block_Size", "251", "-Execution_Start_Address",
+          "0x3F000"}},
+        {"S37, 32-byte records, CRLF, S7",
+         0x0800E800,
+         {"-Motorola", "-Address_Length=4", "-Output_Block_Size", "32", "-Line_Termination", "CRLF",
+          "-Execution_Start_Address", "0x0800F800"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string records = m_dir.File("image.txt");
+        Args write{srecCat,   raw,    "-Binary", "-offset", std::to_string(c.base + 0x1000),
+                   "-Unfill", "0xFF", "16",      "-o",      records};
+        write.insert(write.end(), c.form.begin(), c.form.end());
+        const ProcessResult written = test::Run(write);
+        ASSERT_EQ(written.exitCode, 0) << written.err;
+        Args packed{"pack", records, m_dir.File("packed.qvx"), "--base", std::to_string(c.base)};
+        packed.insert(packed.end(), common.begin(), common.end());
+        const ProcessResult result = RunQuorvale(packed);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(ReadBytes(m_dir.File("packed.qvx")), expected);
     }
 }
 
