@@ -195,6 +195,29 @@ check "ports succeeds" 0 $?
 grep -q "^COM5"$'\t'"COM5"$'\r'"\?$" "$work/ports.txt"
 check "ports lists COM5" 0 $?
 
+echo "== signed jobs under wine"
+# Signed on Linux, taken by quorvale.exe; signed by quorvale.exe, checked on Linux.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+"$linux_quorvale" key new "$work/linux.key" >/dev/null
+"$linux_quorvale" job make "$work/fw.qvx" "$work/linux.job" --key "$work/linux.key" --name "Board 7" \
+    >/dev/null
+"$wine" "$exe" download --job "$(windows_path "$work/linux.job")" \
+    --trust "$(windows_path "$work/linux.key.pub")" --port COM5 \
+    --record "$(windows_path "$work/job-record.jsonl")" >/dev/null 2>"$work/err.txt"
+check "a job signed on Linux is flashed by quorvale.exe" "0 \"job_name\":\"Board 7\"" \
+    "$? $(grep -o '"job_name":"[^"]*"' "$work/job-record.jsonl")"
+"$wine" "$exe" key new "$(windows_path "$work/windows.key")" >/dev/null 2>&1
+"$wine" "$exe" job make "$windows_file" "$(windows_path "$work/windows.job")" \
+    --key "$(windows_path "$work/windows.key")" >/dev/null 2>&1
+"$linux_quorvale" job show "$work/windows.job" --trust "$work/windows.key.pub" >"$work/show.txt"
+check "a job signed by quorvale.exe verifies on Linux" "0 Signature: verified, by a trusted key" \
+    "$? $(tail -n 1 "$work/show.txt")"
+sed 's/"name": "fw"/"name": "fw2"/' "$work/windows.job" >"$work/altered.job"
+"$wine" "$exe" download --job "$(windows_path "$work/altered.job")" \
+    --trust "$(windows_path "$work/windows.key.pub")" --port COM5 >/dev/null 2>"$work/err.txt"
+check "a job changed after signing is refused by quorvale.exe" "2 signature" \
+    "$? $(grep -o 'refused by its [a-z]* check' "$work/err.txt" | cut -d' ' -f4)"
+
 echo "== the dialog under wine"
 # A virtual X server, and wine's own desktop in it, which draws the dialog's frame as Windows
 # would. The port and the rate are stored beforehand, as a technician's last run left them.
