@@ -3,10 +3,11 @@
 # Builds the core, quorvale.exe, the dialog quorvale-bootloader.exe and the station
 # quorvale-station.exe for Windows (mingw-w64, static) and tests them under wine: the core's
 # unit tests, then downloads from quorvale.exe through COM5, which the wine prefix maps to the
-# pseudo-terminal of a Linux simulator, then a whole download through the dialog on a virtual
-# X server (COM7), then the station with controllers plugged into COM7 and COM8 and unplugged,
-# then the NSIS installer, installed and uninstalled silently. No COM name of the prefix is left pointing at a real
-# serial port of the machine.
+# pseudo-terminal of a Linux simulator, and a download at 300 baud interrupted mid-block
+# (COM8), then signed jobs, then a whole download through the dialog on a virtual X server
+# (COM7), then the station with controllers plugged into COM7 and COM8 and unplugged, then the
+# NSIS installer, installed and uninstalled silently. No COM name of the prefix is left
+# pointing at a real serial port of the machine.
 #   scripts/test-windows.sh                  the tests
 #   scripts/test-windows.sh --screenshots    ... and the dialog's and station's pictures into docs/
 set -euo pipefail
@@ -71,6 +72,8 @@ start_simulator wrong --hardware 9
 # The dialog's controller listens at 19200 baud and runs at line speed, so that its download
 # lasts long enough to be seen.
 start_simulator dialog --hardware 7 --app-baud 19200 --paced --flash-out "$work/flash-dialog.bin"
+# A bootloader at 300 baud on a line run at that speed: a block takes ten seconds to cross it.
+start_simulator slow --hardware 7 --boot-baud 300 --paced
 
 echo "== wine prefix"
 "$wine" wineboot --init >/dev/null 2>&1
@@ -81,6 +84,7 @@ for n in 1 2 3 4 5 6 7 8 9; do
         5) target="$good" ;;
         6) target="$wrong" ;;
         7) target="$dialog" ;;
+        8) target="$slow" ;;
         *) target="/nonexistent/com$n" ;;
     esac
     "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$target" /f >/dev/null 2>&1
@@ -97,6 +101,7 @@ rm -f "$WINEPREFIX"/dosdevices/com*
 ln -s "$good" "$WINEPREFIX/dosdevices/com5"
 ln -s "$wrong" "$WINEPREFIX/dosdevices/com6"
 ln -s "$dialog" "$WINEPREFIX/dosdevices/com7"
+ln -s "$slow" "$WINEPREFIX/dosdevices/com8"
 no_real_ports() {
     if find "$WINEPREFIX/dosdevices" -maxdepth 1 -iname 'com*' -lname '/dev/tty*' | grep -q .; then
         echo "the wine prefix points at a serial port of this machine; stopping" >&2
@@ -189,6 +194,31 @@ check "its text" "Failed to open application port 'COM11'" "$(head -n 1 "$work/e
 "$wine" "$exe" download "$windows_file" --port COM9 --wait-timeout 1.5 >/dev/null 2>"$work/err.txt"
 check "--wait on COM9 with nothing behind it gives up when the time is out" \
     "1 Port 'COM9' did not appear within 1.5 seconds" "$? $(tail -n 1 "$work/err.txt" | tr -d '\r')"
+
+# Ctrl-C while a block is on its way: the console's handler stops the download, and the wait
+# for the block's reply ends at once instead of when the line has carried it.
+head -c 1024 /dev/urandom >"$work/slow.bin"
+"$linux_quorvale" pack "$work/slow.bin" "$work/slow.qvx" --baud 300 --start 0x1000 --hardware 7 \
+    --version 3
+"$wine" "$exe" download "Z:${work//\//\\}\\slow.qvx" --port COM8 \
+    --trace "Z:${work//\//\\}\\slow-trace.txt" >/dev/null 2>&1 &
+slow_download=$!
+# A block is 262 bytes; the trace shows it once the port has taken it.
+for _ in $(seq 600); do
+    grep -qE -- '-> ([0-9a-f]{2} ){200}' "$work/slow-trace.txt" 2>/dev/null && break
+    sleep 0.05
+done
+grep -qE -- '-> ([0-9a-f]{2} ){200}' "$work/slow-trace.txt"
+check "a download at 300 baud sends its first block" 0 $?
+interrupted=$(date +%s%N)
+kill -INT "$slow_download"
+for _ in $(seq 250); do kill -0 "$slow_download" 2>/dev/null || break; sleep 0.02; done
+ended_after_ms=$((($(date +%s%N) - interrupted) / 1000000))
+wait "$slow_download"
+check "Ctrl-C mid-block ends the download as interrupted" 130 $?
+# What it takes is the stop and wine's own exit, far under the ten seconds of the block.
+[ "$ended_after_ms" -lt 1000 ]
+check "and within a second (took ${ended_after_ms} ms)" 0 $?
 
 "$wine" "$exe" ports >"$work/ports.txt" 2>&1
 check "ports succeeds" 0 $?
