@@ -48,7 +48,8 @@ void AddDownload(CLI::App& app, Commands& c) {
     download->add_flag("--json", o.json,
                        "JSON Lines events on standard output (docs/json-events.md)");
     download->add_option("--record", o.recordFile,
-                         "Append a JSON line for each download that ends to this file");
+                         "Record each download that ends: a JSON Lines file, sqlite:PATH or a "
+                         "postgresql:// URI (docs/records.md)");
     download->add_option("--trace", o.traceFile,
                          "Write every byte sent and received to this file ('-': standard error)");
     download->add_flag("--wait", o.wait, "Wait for a port that is not there yet");

@@ -98,7 +98,7 @@ std::string StationCore::FindRefusal() {
         return refused;
     }
     if (m_options.recordFile) {
-        auto record = AppendFile::Open(*m_options.recordFile);
+        auto record = OpenRecordTarget(*m_options.recordFile);
         if (!record) {
             return record.error().Words();
         }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "files/append_file.h"
 #include "image/firmware_image.h"
 #include "jobs/job.h"
 #include "production/slot_loop.h"
+#include "records/record_target.h"
 #include "station/station_options.h"
 #include "station/tile.h"
 
@@ -78,7 +78,7 @@ private:
     LineSettings m_line;
     std::optional<Job> m_job;
     bool m_locked = false;
-    std::unique_ptr<AppendFile> m_record;
+    std::unique_ptr<RecordTarget> m_record;
     std::string m_refusal;
     std::string m_digest;
     std::unique_ptr<SlotRun> m_run;
