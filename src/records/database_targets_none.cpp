@@ -28,7 +28,12 @@ Result<std::unique_ptr<RecordTarget>> OpenPostgresTarget(const std::string&) {
 namespace quorvale {
 
 Result<PushCount> PushSpool() {
-    return Refused(Error(ErrorKind::Other, 0, records::kJsonLinesOnly));
+    return records::JsonLinesOnly();
+}
+
+// Counting needs SQLite, for a JSON Lines file too.
+Result<YieldReport> ReadYield(const std::string&, const TimeRange&) {
+    return records::JsonLinesOnly();
 }
 
 }  // namespace quorvale

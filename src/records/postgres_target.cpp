@@ -7,6 +7,10 @@ Result<std::unique_ptr<RecordTarget>> OpenPostgresTarget(const std::string&) {
     return Refused(Error(ErrorKind::Other, 0, "PostgreSQL records are not available yet"));
 }
 
+Result<YieldReport> CountPostgresYield(const std::string&, const TimeRange&) {
+    return Refused(Error(ErrorKind::Other, 0, "PostgreSQL records are not available yet"));
+}
+
 }  // namespace quorvale::records
 
 namespace quorvale {

@@ -69,12 +69,12 @@ SqliteDatabase::~SqliteDatabase() {
     sqlite3_close_v2(m_db);
 }
 
-Result<std::unique_ptr<SqliteDatabase>> SqliteDatabase::Open(const std::string& path) {
+Result<std::unique_ptr<SqliteDatabase>> SqliteDatabase::Open(const std::string& path, bool create) {
     sqlite3* handle = nullptr;
-    const int opened = sqlite3_open_v2(
-        path.c_str(), &handle,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
-        nullptr);
+    const int opened = sqlite3_open_v2(path.c_str(), &handle,
+                                       SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
+                                           SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+                                       nullptr);
     std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(handle, path));
     if (opened != SQLITE_OK) {
         return Refused(db->Failure("Cannot open the record database '" + path + "'"));

@@ -18,8 +18,10 @@ public:
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
-    // The file is created when missing (not its folder); ":memory:" is a private one.
-    static Result<std::unique_ptr<SqliteDatabase>> Open(const std::string& path);
+    // With `create`, the file is made when missing (not its folder); ":memory:" is a private
+    // database.
+    static Result<std::unique_ptr<SqliteDatabase>> Open(const std::string& path,
+                                                        bool create = true);
 
     RecordEngine Engine() const override { return RecordEngine::Sqlite; }
     Result<std::vector<Row>> Query(const std::string& sql,

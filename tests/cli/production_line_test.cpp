@@ -13,6 +13,7 @@
 
 #include "cli/command_line.h"
 #include "production/host.h"
+#include "records/record_target.h"
 #include "records/sqlite_database.h"
 #include "sim/controller.h"
 
@@ -281,6 +282,40 @@ TEST_F(CommandLineTest, RecordToSqliteGetsARowPerDownloadOfAGang) {
     EXPECT_EQ((*rows)[0], (records::Row{good.Port(), "completed", nullptr, 512, file, HostName()}));
     EXPECT_EQ((*rows)[1],
               (records::Row{wrong.Port(), "failed", "wrong_hardware_code", 512, file, HostName()}));
+}
+
+TEST_F(CommandLineTest, RecordsReportsAFileAndADatabaseOfTheSameDownloadsAlike) {
+    const std::string file = m_dir.File("line.jsonl");
+    {
+        SimulateProcess good({"--hardware", "7"});
+        SimulateProcess wrong({"--hardware", "9"});
+        RunQuorvale({"download", Firmware(Sample(512)), "--port", good.Port(), "--port",
+                     wrong.Port(), "--record", file});
+    }
+    // The same lines into a database, as a station recording there would have written them.
+    {
+        auto db = OpenRecordTarget("sqlite:" + m_dir.File("line.db"));
+        ASSERT_TRUE(db);
+        for (const json& line : JsonLines(ReadText(file))) {
+            ASSERT_TRUE((*db)->Write(line));
+        }
+    }
+    for (const Args& options : {Args{}, Args{"--json"}, Args{"--since", "2000-01-01"}}) {
+        Args fromFile = {"records", file};
+        Args fromDb = {"records", "sqlite:" + m_dir.File("line.db")};
+        fromFile.insert(fromFile.end(), options.begin(), options.end());
+        fromDb.insert(fromDb.end(), options.begin(), options.end());
+        const ProcessResult a = RunQuorvale(fromFile);
+        const ProcessResult b = RunQuorvale(fromDb);
+        EXPECT_EQ(a.exitCode, 0) << a.err;
+        EXPECT_EQ(a.out, b.out);
+        EXPECT_NE(a.out.find("wrong_hardware_code"), std::string::npos) << a.out;
+    }
+    const json report = json::parse(RunQuorvale({"records", file, "--json"}).out);
+    EXPECT_EQ(report["downloads"], 2);
+    EXPECT_EQ(report["passed"], 1);
+    EXPECT_EQ(report["seconds"]["completed"], 1);
+    EXPECT_EQ(RunQuorvale({"records", file, "--until", "yesterday"}).exitCode, 2);
 }
 
 TEST_F(CommandLineTest, RecordOrTraceThatCannotBeWrittenOpensNoPort) {

@@ -10,6 +10,7 @@
 
 #include "records/record_target.h"
 #include "records/sqlite_database.h"
+#include "records/yield_report.h"
 #include "support/temp_dir.h"
 
 namespace quorvale {
@@ -157,6 +158,114 @@ TEST(SqliteRecords, NewerSchemaIsRefusedAndLeftAlone) {
         << refused.error().Words();
     EXPECT_NE(refused.error().Words().find(path), std::string::npos);
     EXPECT_EQ(Rows(path).size(), 0u);
+}
+
+// A morning on a small line: two hosts, two boards, every outcome.
+std::vector<Json> Morning() {
+    const struct {
+        const char* time;
+        int hardware, version;
+        const char *host, *port, *outcome, *kind;
+        double seconds;
+    } rows[] = {
+        {"09:00", 7, 12, "a", "/dev/s1", "completed", nullptr, 10.0},
+        {"09:01", 7, 12, "a", "/dev/s2", "completed", nullptr, 12.0},
+        {"09:02", 7, 12, "b", "/dev/s1", "failed", "wrong_hardware_code", 1.0},
+        {"09:03", 7, 13, "b", "/dev/s1", "completed", nullptr, 11.5},
+        {"10:00", 9, 1, "a", "/dev/s1", "cancelled", "cancelled", 3.0},
+        {"10:01", 7, 12, "a", "/dev/s1", "failed", "port_lost", 2.0},
+        {"11:00", 7, 12, "a", "/dev/s2", "failed", "port_lost", 2.0},
+    };
+    std::vector<Json> records;
+    for (const auto& row : rows) {
+        Json record = SampleRecord(row.outcome, row.kind, false);
+        record["time"] = std::string("2026-12-10T") + row.time + ":00.000Z";
+        record["hardware_code"] = row.hardware;
+        record["version"] = row.version;
+        record["host"] = row.host;
+        record["port"] = row.port;
+        record["seconds"] = row.seconds;
+        records.push_back(record);
+    }
+    return records;
+}
+
+TEST(RecordTime, TakesADateOrATimeInUtcAsRecordsGiveIt) {
+    const struct {
+        const char* given;
+        const char* time;  // nullptr: refused
+    } cases[] = {
+        {"2026-12-10", "2026-12-10T00:00:00.000Z"},
+        {"2026-12-10T09:14", "2026-12-10T09:14:00.000Z"},
+        {"2026-12-10 09:14:03", "2026-12-10T09:14:03.000Z"},
+        {"2026-12-10T09:14:03.690Z", "2026-12-10T09:14:03.690Z"},
+        {"2026-12-10T09", nullptr},
+        {"10/12/2026", nullptr},
+        {"2026-12-10T09:14:03+01:00", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto time = RecordTime(c.given);
+        EXPECT_EQ(time.has_value(), c.time != nullptr) << c.given;
+        if (time && c.time) {
+            EXPECT_EQ(*time, c.time);
+        }
+    }
+}
+
+TEST(YieldReport, CountsTheSameFromJsonLinesAndSqlite) {
+    test::TempDir dir;
+    const std::vector<std::string> sources = {dir.File("line.jsonl"), "sqlite:" + dir.File("l.db")};
+    for (const std::string& source : sources) {
+        auto target = OpenRecordTarget(source);
+        ASSERT_TRUE(target);
+        for (const Json& record : Morning()) {
+            ASSERT_TRUE((*target)->Write(record));
+        }
+    }
+    const Json whole = Json::parse(R"({"since":null,"until":null,"downloads":7,
+        "passed":3,"failed":3,"cancelled":1,
+        "by_hardware":[{"hardware_code":7,"version":12,"passed":2,"failed":3,"cancelled":0},
+                       {"hardware_code":7,"version":13,"passed":1,"failed":0,"cancelled":0},
+                       {"hardware_code":9,"version":1,"passed":0,"failed":0,"cancelled":1}],
+        "by_port":[{"host":"a","port":"/dev/s1","passed":1,"failed":1,"cancelled":1},
+                   {"host":"a","port":"/dev/s2","passed":1,"failed":1,"cancelled":0},
+                   {"host":"b","port":"/dev/s1","passed":1,"failed":1,"cancelled":0}],
+        "failure_kinds":[{"kind":"port_lost","count":2},{"kind":"cancelled","count":1},
+                         {"kind":"wrong_hardware_code","count":1}],
+        "seconds":{"completed":3,"median":11.5,"p95":12.0}})");
+    const TimeRange morning{"2026-12-10T09:02:00.000Z", "2026-12-10T10:01:00.000Z"};
+    for (const std::string& source : sources) {
+        SCOPED_TRACE(source);
+        const auto all = ReadYield(source, {});
+        ASSERT_TRUE(all) << all.error().Words();
+        EXPECT_EQ(YieldJson(*all), whole);
+        const auto part = ReadYield(source, morning);
+        ASSERT_TRUE(part);
+        EXPECT_EQ(part->downloads, 3);
+        EXPECT_EQ(part->outcomes, (OutcomeCounts{1, 1, 1}));
+        EXPECT_EQ(part->medianSeconds, 11.5);
+        EXPECT_EQ(part->p95Seconds, 11.5);
+    }
+}
+
+TEST(YieldReport, SourceThatHoldsNoRecordsIsRefusedSayingWhere) {
+    test::TempDir dir;
+    std::ofstream(dir.File("notes.txt")) << "{\"time\":\"2026-12-10\"}\nnot json\n";
+    const struct {
+        std::string source;
+        const char* said;
+    } cases[] = {
+        {dir.File("missing.jsonl"), "missing.jsonl"},
+        {dir.File("notes.txt"), "notes.txt line 1 is not a record"},
+        {"sqlite:" + dir.File("missing.db"), "missing.db"},
+    };
+    for (const auto& c : cases) {
+        const auto report = ReadYield(c.source, {});
+        ASSERT_FALSE(report) << c.source;
+        EXPECT_NE(report.error().Words().find(c.said), std::string::npos) << report.error().Words();
+    }
+    EXPECT_FALSE(std::ifstream(dir.File("missing.db")));
 }
 
 }  // namespace
