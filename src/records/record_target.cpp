@@ -24,6 +24,23 @@ RecordWhere ParseRecordWhere(const std::string& where) {
     return {RecordEngine::JsonLines, where};
 }
 
+std::string RecordShown(const std::string& where) {
+    if (ParseRecordWhere(where).engine != RecordEngine::Postgresql) {
+        return where;
+    }
+    const std::size_t from = where.find("://") + 3;
+    const std::size_t at = where.find('@', from);
+    const std::size_t end = where.find('/', from);
+    if (at == std::string::npos || (end != std::string::npos && at > end)) {
+        return where;
+    }
+    const std::size_t colon = where.find(':', from);
+    if (colon == std::string::npos || colon > at) {
+        return where;
+    }
+    return where.substr(0, colon + 1) + "***" + where.substr(at);
+}
+
 Result<std::unique_ptr<RecordTarget>> OpenRecordTarget(const std::string& where) {
     const RecordWhere parsed = ParseRecordWhere(where);
     switch (parsed.engine) {

@@ -33,6 +33,9 @@ struct RecordWhere {
 };
 RecordWhere ParseRecordWhere(const std::string& where);
 
+// The target as a screen may show it: a password in a server's URI masked.
+std::string RecordShown(const std::string& where);
+
 // Opens a target as `--record` names it: the file or database is created when missing, the
 // database's schema checked. For a server, records wait in the spool until it takes them.
 Result<std::unique_ptr<RecordTarget>> OpenRecordTarget(const std::string& where);
