@@ -17,6 +17,11 @@ PACKAGES=(
     nlohmann-json3-dev
     qt6-base-dev
     libqt6svg6
+    # Records: SQLite at a station, libpq for a floor's PostgreSQL server.
+    libsqlite3-dev
+    libpq-dev
+    # The PostgreSQL server the record tests start for themselves, for the tests only.
+    postgresql
     # srec_cat, for the tests only: it writes the Intel HEX and S-record forms that pack must
     # read as their raw equivalent.
     srecord

@@ -68,6 +68,15 @@ struct JobShowOptions {
     std::vector<std::string> trust;
 };
 
+// `records SOURCE`: the yield of the records in a JSON Lines file, sqlite:PATH or a
+// PostgreSQL URI, between two times.
+struct RecordsOptions {
+    std::string source;
+    std::optional<std::string> since;
+    std::optional<std::string> until;
+    bool json = false;
+};
+
 struct PortsOptions {
     bool json = false;
 };
@@ -108,6 +117,9 @@ int RunJobMake(const JobMakeOptions& options);
 int RunJobShow(const JobShowOptions& options);
 int RunSimulate(const SimulateOptions& options, EndingSignals& signals);
 int RunPorts(const PortsOptions& options);
+int RunRecords(const RecordsOptions& options);
+// Sends the spool of records for servers now; exit 1 while some still wait.
+int RunRecordsPush();
 
 // Loads a firmware file as the dialog's file panel does; on a rejection writes the panel's
 // message to stderr and answers nothing.

@@ -17,11 +17,11 @@
 #include "cli/trace.h"
 #include "download/session.h"
 #include "download/texts.h"
-#include "files/append_file.h"
 #include "jobs/job_file.h"
 #include "production/ending_signals.h"
 #include "production/host.h"
 #include "production/slot_loop.h"
+#include "records/record_target.h"
 
 namespace quorvale::cli {
 namespace {
@@ -255,6 +255,20 @@ bool OpenOutput(const std::optional<std::string>& path, std::unique_ptr<File>& f
     return true;
 }
 
+// Opens the record the options name; false, having said why, when it can't be.
+bool OpenRecord(const std::optional<std::string>& where, std::unique_ptr<RecordTarget>& record) {
+    if (!where) {
+        return true;
+    }
+    auto opened = OpenRecordTarget(*where);
+    if (!opened) {
+        std::fprintf(stderr, "quorvale download: %s\n", opened.error().Words().c_str());
+        return false;
+    }
+    record = std::move(*opened);
+    return true;
+}
+
 // A station is given a name per socket; a kernel name goes to whichever adapter comes next.
 void NoteKernelNames(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
@@ -356,9 +370,9 @@ int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
         return ExitUsage;
     }
     const FirmwareImage* image = firmware->image.get();
-    std::unique_ptr<AppendFile> record;
+    std::unique_ptr<RecordTarget> record;
     std::unique_ptr<TraceLog> trace;
-    if (!OpenOutput(options.recordFile, record) ||
+    if (!OpenRecord(options.recordFile, record) ||
         !OpenOutput(options.traceFile, trace, commandStart)) {
         return ExitUsage;
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "cli/commands.h"
@@ -17,6 +18,7 @@ struct Commands {
     DownloadOptions download;
     PackOptions pack;
     PortsOptions ports;
+    RecordsOptions records;
     KeyNewOptions keyNew;
     JobMakeOptions jobMake;
     JobShowOptions jobShow;
@@ -48,7 +50,8 @@ void AddDownload(CLI::App& app, Commands& c) {
     download->add_flag("--json", o.json,
                        "JSON Lines events on standard output (docs/json-events.md)");
     download->add_option("--record", o.recordFile,
-                         "Append a JSON line for each download that ends to this file");
+                         "Record each download that ends: a JSON Lines file, sqlite:PATH or a "
+                         "postgresql:// URI (docs/records.md)");
     download->add_option("--trace", o.traceFile,
                          "Write every byte sent and received to this file ('-': standard error)");
     download->add_flag("--wait", o.wait, "Wait for a port that is not there yet");
@@ -118,6 +121,24 @@ void AddPorts(CLI::App& app, Commands& c) {
     ports->add_flag("--json", c.ports.json, "A JSON array with what is known of each port");
 }
 
+void AddRecords(CLI::App& app, Commands& c) {
+    auto* records = app.add_subcommand(
+        "records",
+        "The yield of the records: totals, per hardware and version, per host and "
+        "port, failure kinds, and the seconds a download took");
+    records->add_option("SOURCE", c.records.source,
+                        "A JSON Lines record file, sqlite:PATH or a postgresql:// URI");
+    records->add_option("--since", c.records.since,
+                        "Only records from this time (UTC: 2026-12-10 or 2026-12-10T09:14)");
+    records->add_option("--until", c.records.until, "Only records before this time (UTC)");
+    records->add_flag("--json", c.records.json, "The report as one JSON object");
+    records->add_subcommand("push",
+                            "Send the records waiting in the spool to their servers now, and say "
+                            "how many were sent and how many wait");
+    // Either a source or push, not both.
+    records->require_subcommand(0, 1);
+}
+
 [[maybe_unused]] CLI::App* AddSimulate(CLI::App& app, Commands& c) {
     auto* simulate = app.add_subcommand(
         "simulate", "Run a simulated controller on a pseudo-terminal until interrupted");
@@ -181,6 +202,7 @@ int main(int argc, char** argv) {
     AddPack(app, c);
     AddPorts(app, c);
     AddKeysAndJobs(app, c);
+    AddRecords(app, c);
 #ifndef _WIN32
     // The simulated controller lives on a pseudo-terminal: Linux only.
     CLI::App* simulate = AddSimulate(app, c);
@@ -207,6 +229,16 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("ports")) {
         return RunPorts(c.ports);
+    }
+    if (auto* records = app.get_subcommand("records"); records->parsed()) {
+        if (records->get_subcommand("push")->parsed()) {
+            return RunRecordsPush();
+        }
+        if (c.records.source.empty()) {
+            std::fprintf(stderr, "quorvale records: give a SOURCE, or push\n");
+            return ExitUsage;
+        }
+        return RunRecords(c.records);
     }
     if (auto* key = app.get_subcommand("key"); key->parsed()) {
         return RunKeyNew(c.keyNew);

@@ -192,10 +192,8 @@ void SlotLoop::Record(const SlotOutcome& outcome) {
     if (!m_run.record) {
         return;
     }
-    if (const Status appended =
-            m_run.record->AppendLine(JsonLine(outcome.RecordFields(m_run, m_port)));
-        !appended) {
-        m_reports.RecordFailed(appended.error().Words());
+    if (const Status kept = m_run.record->Write(outcome.RecordFields(m_run, m_port)); !kept) {
+        m_reports.RecordFailed(kept.error().Words());
     }
 }
 

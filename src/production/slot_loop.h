@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "download/session.h"
-#include "files/append_file.h"
 #include "image/firmware_image.h"
 #include "link/port_handle.h"
 #include "ports/path_watch.h"
 #include "production/records.h"
+#include "records/record_target.h"
 
 // The production line: slots (port paths that come and go as controllers are plugged in),
 // each flashing the controller plugged into it, recording each download, and with `repeat`
@@ -36,8 +36,8 @@ struct SlotRun {
     // The file's fields (ImageFields), which records begin with; only records need them.
     Json imageFields = Json::object();
     std::string host;
-    // A line is appended here for each download that ends.
-    AppendFile* record = nullptr;
+    // Where each download that ends is recorded.
+    RecordTarget* record = nullptr;
     // A slot that isn't there yet is waited for; with `repeat`, each controller plugged in
     // after the last is downloaded to as well.
     bool wait = false;

@@ -98,7 +98,7 @@ std::string StationCore::FindRefusal() {
         return refused;
     }
     if (m_options.recordFile) {
-        auto record = AppendFile::Open(*m_options.recordFile);
+        auto record = OpenRecordTarget(*m_options.recordFile);
         if (!record) {
             return record.error().Words();
         }
@@ -158,6 +158,7 @@ void StationCore::Change(std::size_t slot, const std::function<void(quorvale::Ti
     change(m_tiles[slot]);
     m_view.ShowTile(slot, m_tiles[slot].Look());
     m_view.ShowTotals(TotalsText());
+    m_view.ShowRecord(RecordText());
 }
 
 std::string StationCore::HeaderText() const {
@@ -199,9 +200,14 @@ std::string StationCore::TotalsText() const {
 }
 
 std::string StationCore::RecordText() const {
-    return m_options.recordFile
-               ? StationTexts::Fill(StationTexts::RecordTo, {*m_options.recordFile})
-               : std::string(StationTexts::NoRecord);
+    if (!m_options.recordFile) {
+        return StationTexts::NoRecord;
+    }
+    const std::string shown = RecordShown(*m_options.recordFile);
+    const std::size_t waiting = m_record ? m_record->Waiting() : 0;
+    return waiting
+               ? StationTexts::Fill(StationTexts::RecordWaiting, {shown, std::to_string(waiting)})
+               : StationTexts::Fill(StationTexts::RecordTo, {shown});
 }
 
 int StationColumns(std::size_t slots, int room) {

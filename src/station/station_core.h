@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "files/append_file.h"
 #include "image/firmware_image.h"
 #include "jobs/job.h"
 #include "production/slot_loop.h"
+#include "records/record_target.h"
 #include "station/station_options.h"
 #include "station/tile.h"
 
@@ -23,6 +23,9 @@ public:
     // A slot's tile changed; on the window's thread.
     virtual void ShowTile(std::size_t slot, const TileLook& look) = 0;
     virtual void ShowTotals(const std::string& text) = 0;
+    // The record's line changed (records waiting for a server, or sent); by default the
+    // window draws RecordText() when it paints.
+    virtual void ShowRecord(const std::string&) {}
     // Runs `change` on the window's thread, after every change posted before it. May be
     // called from any thread; a change posted to a window that has gone is dropped.
     virtual void Post(std::function<void()> change) = 0;
@@ -59,6 +62,7 @@ public:
     std::string LineText() const;
     // The lines of the bottom.
     std::string TotalsText() const;
+    // The record target and, while records wait for a server, how many.
     std::string RecordText() const;
 
     std::size_t SlotCount() const { return m_tiles.size(); }
@@ -78,7 +82,7 @@ private:
     LineSettings m_line;
     std::optional<Job> m_job;
     bool m_locked = false;
-    std::unique_ptr<AppendFile> m_record;
+    std::unique_ptr<RecordTarget> m_record;
     std::string m_refusal;
     std::string m_digest;
     std::unique_ptr<SlotRun> m_run;

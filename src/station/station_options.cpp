@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "ports/com_presence.h"
+#include "records/record_target.h"
 #include "settings/line_options.h"
 #include "settings/remembered_line.h"
 
@@ -28,6 +29,20 @@ std::string Absolute(const std::string& path) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error ? path : absolute.lexically_normal().string();
+}
+
+// A file's path made absolute, in a database's name too; a server's URI as it is.
+std::string AbsoluteRecord(const std::string& where) {
+    const RecordWhere parsed = ParseRecordWhere(where);
+    switch (parsed.engine) {
+        case RecordEngine::Sqlite:
+            return "sqlite:" + Absolute(parsed.location);
+        case RecordEngine::Postgresql:
+            return where;
+        case RecordEngine::JsonLines:
+            break;
+    }
+    return Absolute(where);
 }
 
 #ifdef _WIN32
@@ -114,8 +129,8 @@ std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const c
                    "/dev/serial/by-path link or COM7; repeat it for each slot (default: the "
                    "last station's)");
     app.add_option("--record", options.recordFile,
-                   "Append a JSON line for each download that ends to this file (default: the "
-                   "last station's; '' for none)");
+                   "Record each download that ends: a JSON Lines file, sqlite:PATH or a "
+                   "postgresql:// URI (default: the last station's; '' for none)");
     AddLineOptions(app, options.line, "");
     try {
         app.parse(argc, argv);
@@ -138,7 +153,7 @@ std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const c
     if (options.recordFile && options.recordFile->empty()) {
         options.recordFile.reset();
     } else if (options.recordFile) {
-        options.recordFile = Absolute(*options.recordFile);
+        options.recordFile = AbsoluteRecord(*options.recordFile);
     }
     return options;
 }

@@ -100,7 +100,8 @@ QWidget* StationWindow::MakeFooter() {
     layout->setContentsMargins(0, 0, 0, 0);
     m_totals = StationLabel(Text(m_core.TotalsText()), 14, true);
     layout->addWidget(m_totals);
-    layout->addWidget(StationLabel(Text(m_core.RecordText()), 11, false));
+    m_record = StationLabel(Text(m_core.RecordText()), 11, false);
+    layout->addWidget(m_record);
     return footer;
 }
 
@@ -117,6 +118,10 @@ void StationWindow::ShowTile(std::size_t slot, const TileLook& look) {
 
 void StationWindow::ShowTotals(const std::string& text) {
     m_totals->setText(Text(text));
+}
+
+void StationWindow::ShowRecord(const std::string& text) {
+    m_record->setText(Text(text));
 }
 
 void StationWindow::Post(std::function<void()> change) {

@@ -38,6 +38,7 @@ protected:
 private:
     void ShowTile(std::size_t slot, const TileLook& look) override;
     void ShowTotals(const std::string& text) override;
+    void ShowRecord(const std::string& text) override;
     void Post(std::function<void()> change) override;
 
     QWidget* MakeHeader();
@@ -47,6 +48,7 @@ private:
     std::vector<SlotTile*> m_tiles;
     QLabel* m_fileLine = nullptr;
     QLabel* m_totals = nullptr;
+    QLabel* m_record = nullptr;
     // Last, so that it goes first: its slots report to everything above.
     StationCore m_core;
 };

@@ -12,6 +12,9 @@
 #include <thread>
 
 #include "cli/command_line.h"
+#include "production/host.h"
+#include "records/record_target.h"
+#include "records/sqlite_database.h"
 #include "sim/controller.h"
 
 namespace quorvale {
@@ -260,15 +263,87 @@ TEST_F(CommandLineTest, RecordGetsALinePerDownloadFromRunsAndProcessesAlike) {
     EXPECT_EQ(lines[3]["outcome"], "completed");
 }
 
+TEST_F(CommandLineTest, RecordToSqliteGetsARowPerDownloadOfAGang) {
+    const std::string file = Firmware(Sample(512));
+    const std::string db = m_dir.File("line.db");
+    SimulateProcess good({"--hardware", "7"});
+    SimulateProcess wrong({"--hardware", "9"});
+    EXPECT_EQ(RunQuorvale({"download", file, "--port", good.Port(), "--port", wrong.Port(),
+                           "--record", "sqlite:" + db})
+                  .exitCode,
+              1);
+
+    auto opened = records::SqliteDatabase::Open(db);
+    ASSERT_TRUE(opened);
+    const auto rows = (*opened)->Query(
+        "SELECT port, outcome, failure_kind, length, file, host FROM downloads ORDER BY outcome");
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 2u);
+    EXPECT_EQ((*rows)[0], (records::Row{good.Port(), "completed", nullptr, 512, file, HostName()}));
+    EXPECT_EQ((*rows)[1],
+              (records::Row{wrong.Port(), "failed", "wrong_hardware_code", 512, file, HostName()}));
+}
+
+TEST_F(CommandLineTest, RecordsReportsAFileAndADatabaseOfTheSameDownloadsAlike) {
+    const std::string file = m_dir.File("line.jsonl");
+    {
+        SimulateProcess good({"--hardware", "7"});
+        SimulateProcess wrong({"--hardware", "9"});
+        RunQuorvale({"download", Firmware(Sample(512)), "--port", good.Port(), "--port",
+                     wrong.Port(), "--record", file});
+    }
+    // The same lines into a database, as a station recording there would have written them.
+    {
+        auto db = OpenRecordTarget("sqlite:" + m_dir.File("line.db"));
+        ASSERT_TRUE(db);
+        for (const json& line : JsonLines(ReadText(file))) {
+            ASSERT_TRUE((*db)->Write(line));
+        }
+    }
+    for (const Args& options : {Args{}, Args{"--json"}, Args{"--since", "2000-01-01"}}) {
+        Args fromFile = {"records", file};
+        Args fromDb = {"records", "sqlite:" + m_dir.File("line.db")};
+        fromFile.insert(fromFile.end(), options.begin(), options.end());
+        fromDb.insert(fromDb.end(), options.begin(), options.end());
+        const ProcessResult a = RunQuorvale(fromFile);
+        const ProcessResult b = RunQuorvale(fromDb);
+        EXPECT_EQ(a.exitCode, 0) << a.err;
+        EXPECT_EQ(a.out, b.out);
+        EXPECT_NE(a.out.find("wrong_hardware_code"), std::string::npos) << a.out;
+    }
+    const json report = json::parse(RunQuorvale({"records", file, "--json"}).out);
+    EXPECT_EQ(report["downloads"], 2);
+    EXPECT_EQ(report["passed"], 1);
+    EXPECT_EQ(report["seconds"]["completed"], 1);
+    EXPECT_EQ(RunQuorvale({"records", file, "--until", "yesterday"}).exitCode, 2);
+}
+
 TEST_F(CommandLineTest, RecordOrTraceThatCannotBeWrittenOpensNoPort) {
     sim::SimulatedController controller({.hardwareCode = 7});
     const std::string noFolder = m_dir.File("missing/record.jsonl");
-    for (const char* option : {"--record", "--trace"}) {
-        SCOPED_TRACE(option);
-        const ProcessResult result = RunQuorvale(
-            {"download", Firmware(Sample(256)), "--port", controller.PortPath(), option, noFolder});
+    const std::string newer = m_dir.File("newer.db");
+    {
+        auto db = records::SqliteDatabase::Open(newer);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE((*db)->Execute("CREATE TABLE quorvale_schema (version integer NOT NULL)"));
+        ASSERT_TRUE((*db)->Execute("INSERT INTO quorvale_schema (version) VALUES (2)"));
+    }
+    const struct {
+        const char* option;
+        std::string value;
+        std::string said;
+    } cases[] = {
+        {"--record", noFolder, noFolder},
+        {"--trace", noFolder, noFolder},
+        {"--record", "sqlite:" + noFolder, noFolder},
+        {"--record", "sqlite:" + newer, "schema version 2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        const ProcessResult result = RunQuorvale({"download", Firmware(Sample(256)), "--port",
+                                                  controller.PortPath(), c.option, c.value});
         EXPECT_EQ(result.exitCode, 2);
-        EXPECT_NE(result.err.find(noFolder), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
     }
     EXPECT_EQ(controller.HandOvers(), 0u);
 }

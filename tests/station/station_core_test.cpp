@@ -2,6 +2,7 @@
 #include "station/station_core.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -238,6 +239,7 @@ public:
         ++shown;
     }
     void ShowTotals(const std::string& text) override { totals = text; }
+    void ShowRecord(const std::string& text) override { record = text; }
     void Post(std::function<void()> change) override { m_posted.Add(std::move(change)); }
 
     // Runs what was posted until `done`, at most `limit`.
@@ -252,6 +254,7 @@ public:
 
     std::map<std::size_t, TileLook> tiles;
     std::string totals;
+    std::string record;
     int shown = 0;
 
 private:
@@ -313,6 +316,25 @@ TEST_F(StationCoreTest, HeaderLineAndFooterSayWhatTheStationRunsWith) {
     EXPECT_EQ(station.TotalsText(), "Total: passed 0, failed 0");
     EXPECT_EQ(station.Tile(0).name, "ttyUSB3");
     EXPECT_FALSE(station.Tile(0).note.empty());
+}
+
+// A floor's server that is not there: the download goes on, and the record line says what
+// waits for it, without the URI's password.
+TEST_F(StationCoreTest, RecordLineSaysHowManyRecordsWaitForTheServer) {
+    ::setenv("XDG_STATE_HOME", m_dir.path().c_str(), 1);
+    const std::string slot = m_dir.File("slot-1");
+    const std::string server = "postgresql://line:s3cret@/records?host=" + m_dir.File("no-server");
+    FakeView view;
+    StationCore station({Firmware(), {slot}, {}, server}, view);
+    ASSERT_FALSE(station.Refused()) << station.Refusal();
+    EXPECT_EQ(station.RecordText(),
+              "Record: postgresql://line:***@/records?host=" + m_dir.File("no-server"));
+    station.Start();
+    test::Process controller({QUORVALE_EXE, "simulate", "--link", slot, "--hardware", "7"});
+    controller.FirstLine(5s);
+    ASSERT_TRUE(view.RunUntil([&] { return view.tiles[0].stateText == "Passed"; }, 10s));
+    EXPECT_EQ(view.record, "Record: postgresql://line:***@/records?host=" +
+                               m_dir.File("no-server") + "   (1 waiting to be sent)");
 }
 
 // A controller plugged into a slot is flashed, its tile and the totals follow on the window's
