@@ -114,26 +114,35 @@ std::string YieldText(const YieldReport& report) {
             rows.push_back(Joined({std::to_string(row.hardwareCode), std::to_string(row.version)},
                                   CountCells(row.outcomes)));
         }
-        text += "\n" + Table(rows, 0);
+        text += '\n';
+        text += Table(rows, 0);
     }
     if (!report.byPort.empty()) {
         std::vector<Cells> rows{{"Host", "Port", "Passed", "Failed", "Cancelled"}};
         for (const auto& row : report.byPort) {
             rows.push_back(Joined({row.host, row.port}, CountCells(row.outcomes)));
         }
-        text += "\n" + Table(rows, 2);
+        text += '\n';
+        text += Table(rows, 2);
     }
     if (!report.failureKinds.empty()) {
         std::vector<Cells> rows{{"Failure kind", "Count"}};
         for (const auto& row : report.failureKinds) {
             rows.push_back({row.kind, std::to_string(row.count)});
         }
-        text += "\n" + Table(rows, 1);
+        text += '\n';
+        text += Table(rows, 1);
     }
     text += "\nSeconds a completed download took: ";
-    text += report.medianSeconds ? "median " + Seconds(*report.medianSeconds) +
-                                       ", 95th percentile " + Seconds(*report.p95Seconds) + "\n"
-                                 : "none completed\n";
+    if (report.medianSeconds) {
+        text += "median ";
+        text += Seconds(*report.medianSeconds);
+        text += ", 95th percentile ";
+        text += Seconds(*report.p95Seconds);
+        text += '\n';
+    } else {
+        text += "none completed\n";
+    }
     return text;
 }
 
