@@ -337,13 +337,13 @@ std::optional<Firmware> ChooseFirmware(const DownloadOptions& options) {
         std::fprintf(stderr, "quorvale download: %s\n", words.c_str());
         return std::nullopt;
     };
-    const auto locking = SystemTrustedKeys();
-    if (!locking) {
-        return say(locking.error().Words());
+    const auto lock = ReadStationLock();
+    if (!lock) {
+        return say(lock.error().Words());
     }
     if (const auto refusal =
             ChoiceRefusal({options.file, options.job, options.trust, options.lineOptionsGiven},
-                          locking->size(), SystemTrustFolder())) {
+                          lock->locked, lock->folder)) {
         return say(*refusal);
     }
     if (!options.job) {
@@ -353,7 +353,7 @@ std::optional<Firmware> ChooseFirmware(const DownloadOptions& options) {
         }
         return Firmware{std::move(image), options.file, options.line, JobFields(std::nullopt)};
     }
-    auto opened = OpenJobFile(*options.job, options.trust);
+    auto opened = OpenJobFile(*options.job, options.trust, *lock);
     if (!opened) {
         return say(opened.error().Words());
     }

@@ -18,16 +18,35 @@ int Refuse(const char* command, const std::string& words) {
     return ExitUsage;
 }
 
+// A job's text as a terminal may print it: before any check, it is anybody's, and a control
+// character could move the cursor or clear the screen.
+std::string Printable(const Json& value) {
+    std::string text = value.get<std::string>();
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return text;
+}
+
 std::span<const std::uint8_t> Bytes(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// The trust a job is shown against: the locking folder's keys when there are any, else those
-// given.
+// The trust a job is shown against: on a locked station the locking keys, whatever is given;
+// else those given.
 Result<std::vector<TrustedKey>> TrustFor(const std::vector<std::string>& given) {
-    auto system = SystemTrustedKeys();
-    if (!system || !system->empty()) {
-        return system;
+    const auto lock = ReadStationLock();
+    if (!lock) {
+        return Refused(lock.error());
+    }
+    if (lock->locked) {
+        if (!given.empty()) {
+            std::printf("Trust: the locked station's keys in %s, not --trust\n",
+                        lock->folder.c_str());
+        }
+        return lock->keys;
     }
     return ReadTrustedKeys(given);
 }
@@ -81,19 +100,17 @@ int RunJobShow(const JobShowOptions& options) {
     const Json& job = std::get<Json>(read);
     const Json& firmware = job["firmware"];
     const Json& line = job["line"];
-    std::printf("Name: %s\nMade: %s\nFirmware: %s\nSHA-256: %s\n",
-                job["name"].get<std::string>().c_str(), job["made"].get<std::string>().c_str(),
-                firmware["file"].get<std::string>().c_str(),
-                firmware["sha256"].get<std::string>().c_str());
-    std::printf("Hardware: %u\nVersion: %u\nStart: %u\nLength: %u\nBootloader baud: %u\n",
+    std::printf("Name: %s\nMade: %s\nFirmware: %s\nSHA-256: %s\n", Printable(job["name"]).c_str(),
+                Printable(job["made"]).c_str(), Printable(firmware["file"]).c_str(),
+                Printable(firmware["sha256"]).c_str());
+    std::printf("Hardware: %u\nVersion: %u\nStart: 0x%04x\nLength: %u\nBootloader baud: %u\n",
                 firmware["hardware_code"].get<unsigned>(), firmware["version"].get<unsigned>(),
                 firmware["start"].get<unsigned>(), firmware["length"].get<unsigned>(),
                 firmware["bootloader_baud"].get<unsigned>());
     std::printf("Line: %u baud, %u data bits, parity %s, %s stop bits\nSigned by: %s\n",
                 line["baud"].get<unsigned>(), line["data_bits"].get<unsigned>(),
-                line["parity"].get<std::string>().c_str(),
-                line["stop_bits"].get<std::string>().c_str(),
-                job["key_id"].get<std::string>().c_str());
+                Printable(line["parity"]).c_str(), Printable(line["stop_bits"]).c_str(),
+                Printable(job["key_id"]).c_str());
     const auto trusted = TrustFor(options.trust);
     if (!trusted) {
         return Refuse("job show", trusted.error().Words());

@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "download/texts.h"
 #include "files/digest.h"
@@ -80,6 +81,29 @@ std::optional<Sha256Digest> DigestOf(const std::string& canonical) {
     return Sha256({reinterpret_cast<const std::uint8_t*>(canonical.data()), canonical.size()});
 }
 
+// Whether `text` is UTF-8, which a job's JSON must be: a name in another encoding (an ANSI
+// command line on Windows) would make no document.
+bool IsUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
 std::optional<JobRefusal> CheckFields(const Document& job) {
     const Document& firmware = job.value("firmware", Document());
     const bool ok =
@@ -115,9 +139,13 @@ Result<std::string> MakeJob(const JobRequest& request, const KeyPair& key) {
         return Refused(
             {ErrorKind::Malformed, 0, LoadResultMessageWithHint(loaded, request.firmwarePath)});
     }
+    const std::string fileName = std::filesystem::path(request.firmwarePath).filename().string();
+    if (!IsUtf8(request.name) || !IsUtf8(fileName)) {
+        return Refused({ErrorKind::Malformed, 0,
+                        "the job's name and the firmware file's name must be UTF-8 text"});
+    }
     const auto bytes = image->GetFileBytes();
-    Json firmware = {{"file", std::filesystem::path(request.firmwarePath).filename().string()},
-                     {"sha256", Sha256Hex(bytes)}};
+    Json firmware = {{"file", fileName}, {"sha256", Sha256Hex(bytes)}};
     firmware.update(HeaderFields(*image));
     firmware["bytes"] = Base64(bytes);
     Json job = {{"format", kJobFormat},          {"version", kJobVersion},

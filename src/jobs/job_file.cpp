@@ -15,7 +15,7 @@ Refusal Refuse(const std::string& words) {
 
 }  // namespace
 
-std::optional<std::string> ChoiceRefusal(const FirmwareChoice& choice, std::size_t lockingKeys,
+std::optional<std::string> ChoiceRefusal(const FirmwareChoice& choice, bool locked,
                                          const std::string& folder) {
     const bool plain = !choice.file.empty();
     if (plain && choice.job) {
@@ -24,7 +24,7 @@ std::optional<std::string> ChoiceRefusal(const FirmwareChoice& choice, std::size
     if (!plain && !choice.job) {
         return "give a firmware file, or --job JOBFILE";
     }
-    if (lockingKeys > 0) {
+    if (locked) {
         const std::string locked = "the station is locked (by the keys in " + folder +
                                    "): it takes only a job they signed";
         if (plain) {
@@ -46,18 +46,20 @@ std::optional<std::string> ChoiceRefusal(const FirmwareChoice& choice, std::size
     return std::nullopt;
 }
 
-Result<OpenedJob> OpenJobFile(const std::string& path, const std::vector<std::string>& trustFiles) {
+Result<OpenedJob> OpenJobFile(const std::string& path, const std::vector<std::string>& trustFiles,
+                              const StationLock& lock) {
     const auto bytes = ReadSmallFile(path, kJobFileLimit);
     if (!bytes) {
         return Refused(bytes.error());
     }
-    auto system = SystemTrustedKeys();
-    if (!system) {
-        return Refused(system.error());
-    }
-    auto trusted = system->empty() ? ReadTrustedKeys(trustFiles) : std::move(system);
+    auto trusted =
+        lock.locked ? Result<std::vector<TrustedKey>>(lock.keys) : ReadTrustedKeys(trustFiles);
     if (!trusted) {
         return Refused(trusted.error());
+    }
+    if (lock.locked && trusted->empty()) {
+        return Refuse("job '" + path + "' refused by its key check: the station is locked by " +
+                      lock.folder + ", which holds no key (*.pub)");
     }
     auto opened = OpenJob(*bytes, *trusted);
     if (const auto* refusal = std::get_if<JobRefusal>(&opened)) {

@@ -25,9 +25,9 @@ struct FirmwareChoice {
     bool lineOptionsGiven = false;
 };
 
-// The rules, from what was given and how many keys of the system's folder lock the station:
+// The rules, from what was given and whether the station is locked (by the keys in `folder`):
 // the refusal's words, or nothing when it may go on.
-std::optional<std::string> ChoiceRefusal(const FirmwareChoice& choice, std::size_t lockingKeys,
+std::optional<std::string> ChoiceRefusal(const FirmwareChoice& choice, bool locked,
                                          const std::string& folder);
 
 // A job file that passed every check, with its firmware loaded.
@@ -36,10 +36,10 @@ struct OpenedJob {
     std::unique_ptr<FirmwareImage> image;
 };
 
-// Reads the job at `path` and checks it against the system's trusted keys when there are any
-// (the station is locked), or else against the keys of `trustFiles`. The refusal's words name
-// the job and the check that failed.
-Result<OpenedJob> OpenJobFile(const std::string& path, const std::vector<std::string>& trustFiles);
+// Reads the job at `path` and checks it against the locking keys on a locked station, or else
+// against the keys of `trustFiles`. The refusal's words name the job and the check that failed.
+Result<OpenedJob> OpenJobFile(const std::string& path, const std::vector<std::string>& trustFiles,
+                              const StationLock& lock);
 
 // The records' job fields.
 JobRecord RecordOf(const Job& job);

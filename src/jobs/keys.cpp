@@ -2,6 +2,7 @@
 #include "jobs/keys.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -152,32 +153,53 @@ Result<std::vector<TrustedKey>> ReadTrustedKeys(const std::vector<std::string>& 
     return keys;
 }
 
-std::string SystemTrustFolder() {
-    if (const char* folder = std::getenv("QUORVALE_TEST_TRUSTED_KEYS"); folder && *folder) {
-        return folder;
-    }
-    return DefaultTrustFolder();
+std::string LockFolderInEffect(bool systemFolderThere, const char* testFolder,
+                               const std::string& systemFolder) {
+    return !systemFolderThere && testFolder && *testFolder ? testFolder : systemFolder;
 }
 
-Result<std::vector<TrustedKey>> SystemTrustedKeys() {
-    const std::filesystem::path folder(SystemTrustFolder());
+Result<StationLock> ReadStationLock() {
+    namespace fs = std::filesystem;
+    const std::string system = DefaultTrustFolder();
     std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        return std::vector<TrustedKey>{};
+    const bool systemThere = fs::exists(fs::status(system, error));
+    const bool missing =
+        error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+    if (error && !missing) {
+        // A folder that can't be looked at may lock the station: refuse rather than unlock.
+        return Refused(
+            {ErrorKind::AccessDenied, error.value(),
+             "cannot read the trusted keys folder '" + system + "': " + error.message()});
+    }
+    StationLock lock;
+    lock.folder =
+        LockFolderInEffect(systemThere, std::getenv("QUORVALE_TEST_TRUSTED_KEYS"), system);
+    const fs::path folder(lock.folder);
+    lock.locked = fs::exists(fs::status(folder, error));
+    if (!lock.locked) {
+        return lock;
     }
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.path().extension() == ".pub") {
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        std::string extension = entry.path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (extension == ".pub") {
             files.push_back(entry.path().string());
         }
     }
     if (error) {
         return Refused(
             {ErrorKind::Other, error.value(),
-             "cannot read the trusted keys in '" + folder.string() + "': " + error.message()});
+             "cannot read the trusted keys folder '" + lock.folder + "': " + error.message()});
     }
     std::sort(files.begin(), files.end());
-    return ReadTrustedKeys(files);
+    auto keys = ReadTrustedKeys(files);
+    if (!keys) {
+        return Refused(keys.error());
+    }
+    lock.keys = std::move(*keys);
+    return lock;
 }
 
 }  // namespace quorvale

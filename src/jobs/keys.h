@@ -38,12 +38,25 @@ struct TrustedKey {
 
 Result<std::vector<TrustedKey>> ReadTrustedKeys(const std::vector<std::string>& files);
 
-// The folder whose keys lock the station: only an administrator can write it. Tests point it
-// elsewhere with the environment variable QUORVALE_TEST_TRUSTED_KEYS.
-std::string SystemTrustFolder();
-// /etc/quorvale/trusted-keys on Linux, %ProgramData%\Quorvale\trusted-keys on Windows.
+// /etc/quorvale/trusted-keys on Linux, %ProgramData%\Quorvale\trusted-keys on Windows: a
+// folder only an administrator can write.
 std::string DefaultTrustFolder();
-// The keys of every *.pub file in that folder, in name order; none when it isn't there.
-Result<std::vector<TrustedKey>> SystemTrustedKeys();
+
+// Whether the machine is a locked station, and by which keys: it is once that folder is there,
+// whatever it holds, so that a key misnamed or unreadable locks everything rather than
+// nothing.
+struct StationLock {
+    std::string folder;
+    bool locked = false;
+    std::vector<TrustedKey> keys;
+};
+// Refused when the folder can't be looked at, which may hide a lock.
+Result<StationLock> ReadStationLock();
+
+// The folder that decides: the system's while it is there; otherwise, for tests only, the one
+// the environment variable QUORVALE_TEST_TRUSTED_KEYS names. A test can lock a machine that
+// isn't, never unlock one that is.
+std::string LockFolderInEffect(bool systemFolderThere, const char* testFolder,
+                               const std::string& systemFolder);
 
 }  // namespace quorvale

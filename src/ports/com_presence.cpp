@@ -29,10 +29,17 @@ bool ComPortPresent(const ComLook& look) {
     if (!look.named) {
         return false;
     }
+    if (!look.openTried) {
+        return true;
+    }
     if (look.opened) {
         return look.characterDevice;
     }
     return look.openError == kAccessDeniedCode || look.openError == kSharingViolationCode;
+}
+
+bool LookOpensPort(bool notificationsAvailable) {
+    return !notificationsAvailable;
 }
 
 }  // namespace quorvale

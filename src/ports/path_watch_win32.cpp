@@ -92,11 +92,23 @@ private:
     HCMNOTIFICATION m_notification = nullptr;
 };
 
+// Whether the configuration manager has its notifications here (wine lacks them).
+bool NotificationsAvailable() {
+    const HMODULE library = LoadLibraryA("cfgmgr32.dll");
+    const bool available =
+        library && GetProcAddress(library, "CM_Register_Notification") != nullptr;
+    if (library) {
+        FreeLibrary(library);
+    }
+    return available;
+}
+
 ComLook LookAt(const std::string& port) {
     ComLook look;
     char target[1024];
     look.named = QueryDosDeviceA(port.c_str(), target, sizeof target) != 0;
-    if (!look.named) {
+    look.openTried = look.named && LookOpensPort(NotificationsAvailable());
+    if (!look.openTried) {
         return look;
     }
     const std::string device = "\\\\.\\" + port;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "records/postgres_database.h"
 
-#include <libpq-fe.h>
-
 namespace quorvale::records {
 namespace {
 
@@ -15,8 +13,9 @@ constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7240851)";
 
 // Frees a result however the query ends.
 struct Answer {
+    const LibPq& pq;
     PGresult* result;
-    ~Answer() { PQclear(result); }
+    ~Answer() { pq.clear(result); }
 };
 
 std::string Trimmed(std::string words) {
@@ -39,19 +38,23 @@ std::optional<std::string> TextOf(const Json& value) {
 }  // namespace
 
 PostgresDatabase::~PostgresDatabase() {
-    PQfinish(m_connection);
+    m_pq->finish(m_connection);
 }
 
 Result<std::unique_ptr<PostgresDatabase>> PostgresDatabase::Connect(const std::string& uri) {
     // Earlier keywords give way to what the URI says.
     const char* const keywords[] = {"connect_timeout", "dbname", nullptr};
     const char* const values[] = {kConnectTimeoutSeconds, uri.c_str(), nullptr};
+    auto pq = LibPq::Load();
+    if (!pq) {
+        return Refused(pq.error());
+    }
     std::unique_ptr<PostgresDatabase> db(
-        new PostgresDatabase(PQconnectdbParams(keywords, values, 1)));
-    if (!db->m_connection || PQstatus(db->m_connection) != CONNECTION_OK) {
+        new PostgresDatabase(*pq, (*pq)->connectdbParams(keywords, values, 1)));
+    if (!db->m_connection || db->m_pq->status(db->m_connection) != CONNECTION_OK) {
         return Refused(db->Failure());
     }
-    PQsetNoticeProcessor(db->m_connection, IgnoreNotice, nullptr);
+    db->m_pq->setNoticeProcessor(db->m_connection, IgnoreNotice, nullptr);
     return db;
 }
 
@@ -65,19 +68,21 @@ Result<std::vector<Row>> PostgresDatabase::Query(const std::string& sql,
     for (const auto& text : texts) {
         values.push_back(text ? text->c_str() : nullptr);
     }
-    const Answer answer{PQexecParams(m_connection, sql.c_str(), static_cast<int>(values.size()),
-                                     nullptr, values.data(), nullptr, nullptr, 0)};
-    const ExecStatusType status = PQresultStatus(answer.result);
+    const LibPq& pq = *m_pq;
+    const Answer answer{
+        pq, pq.execParams(m_connection, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                          values.data(), nullptr, nullptr, 0)};
+    const ExecStatusType status = pq.resultStatus(answer.result);
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
         return Refused(Failure());
     }
     std::vector<Row> rows;
-    for (int r = 0; r < PQntuples(answer.result); ++r) {
+    for (int r = 0; r < pq.ntuples(answer.result); ++r) {
         Row& row = rows.emplace_back();
-        for (int c = 0; c < PQnfields(answer.result); ++c) {
-            row.push_back(PQgetisnull(answer.result, r, c)
+        for (int c = 0; c < pq.nfields(answer.result); ++c) {
+            row.push_back(pq.getisnull(answer.result, r, c)
                               ? Json()
-                              : Json(std::string(PQgetvalue(answer.result, r, c))));
+                              : Json(std::string(pq.getvalue(answer.result, r, c))));
         }
     }
     return rows;
@@ -92,12 +97,12 @@ Status PostgresDatabase::BeginWrite() {
 
 std::string PostgresDatabase::Name() const {
     // Never the URI itself: it may hold a password.
-    return std::string("PostgreSQL database '") + PQdb(m_connection) + "' on " +
-           PQhost(m_connection);
+    return std::string("PostgreSQL database '") + m_pq->db(m_connection) + "' on " +
+           m_pq->host(m_connection);
 }
 
 Error PostgresDatabase::Failure() const {
-    const char* words = m_connection ? PQerrorMessage(m_connection) : "out of memory";
+    const char* words = m_connection ? m_pq->errorMessage(m_connection) : "out of memory";
     return Error(ErrorKind::Other, 0, "PostgreSQL: " + Trimmed(words));
 }
 

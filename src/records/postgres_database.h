@@ -5,8 +5,7 @@
 #include <string>
 
 #include "records/database.h"
-
-struct pg_conn;
+#include "records/libpq_library.h"
 
 namespace quorvale::records {
 
@@ -27,9 +26,12 @@ public:
     std::string Name() const override;
 
 private:
-    explicit PostgresDatabase(pg_conn* connection) : m_connection(connection) {}
+    PostgresDatabase(std::shared_ptr<const LibPq> pq, pg_conn* connection)
+        : m_pq(std::move(pq)), m_connection(connection) {}
     Error Failure() const;
 
+    // Declared first, so that the library outlives the connection it made.
+    std::shared_ptr<const LibPq> m_pq;
     pg_conn* m_connection;
 };
 

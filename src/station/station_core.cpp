@@ -109,21 +109,21 @@ std::string StationCore::FindRefusal() {
 
 // The firmware file, or the job's after every check; a refusal's words otherwise.
 std::string StationCore::LoadFirmware() {
-    const auto locking = SystemTrustedKeys();
-    if (!locking) {
-        return locking.error().Words();
+    const auto lock = ReadStationLock();
+    if (!lock) {
+        return lock.error().Words();
     }
-    m_locked = !locking->empty();
+    m_locked = lock->locked;
     if (const auto refusal = ChoiceRefusal(
             {m_options.file, m_options.job, m_options.trust, m_options.lineOptionsGiven},
-            locking->size(), SystemTrustFolder())) {
+            lock->locked, lock->folder)) {
         return *refusal;
     }
     if (!m_options.job) {
         const LoadResult loaded = m_image->Load(m_options.file);
         return loaded == LoadOk ? std::string() : LoadResultMessageWithHint(loaded, m_options.file);
     }
-    auto opened = OpenJobFile(*m_options.job, m_options.trust);
+    auto opened = OpenJobFile(*m_options.job, m_options.trust, *lock);
     if (!opened) {
         return opened.error().Words();
     }

@@ -45,12 +45,6 @@ std::string AbsoluteRecord(const std::string& where) {
     return Absolute(where);
 }
 
-#ifdef _WIN32
-constexpr bool kWindowsNames = true;
-#else
-constexpr bool kWindowsNames = false;
-#endif
-
 // A slot given twice would have two loops take turns at one port.
 std::optional<std::string> SlotGivenTwice(const std::vector<std::string>& slots) {
     for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -145,7 +139,7 @@ std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const c
         return Refuse("no slot given and none remembered: give --slot PATH for each slot");
     }
     for (std::string& slot : options.slotPaths) {
-        slot = SlotPath(slot, kWindowsNames);
+        slot = SlotPath(slot, SlotsAreWindowsNames());
     }
     if (const auto twice = SlotGivenTwice(options.slotPaths)) {
         return Refuse("slot '" + *twice + "' is given twice");

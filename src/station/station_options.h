@@ -47,6 +47,8 @@ std::variant<StationOptions, StationEnd> ParseStationArguments(int argc, const c
 // How a slot given on the command line is kept: a path made absolute, so that it means the
 // same port from any folder, but a Windows device name (COM7, \\.\COM12) as it is.
 std::string SlotPath(const std::string& given, bool windowsNames);
+// Whether this system names its ports as Windows does.
+bool SlotsAreWindowsNames();
 
 // Writes what the station runs with back to `settings`, so that the next start without --slot
 // offers the same station.

@@ -9,8 +9,8 @@
 #include <variant>
 
 #include "production/ending_signals.h"
-#include "ui/station_app.h"
 #include "station/station_texts.h"
+#include "ui/station_app.h"
 #include "ui/station_window.h"
 
 namespace {

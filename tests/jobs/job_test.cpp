@@ -203,51 +203,88 @@ TEST(JobChoice, WhatAStationTakesLockedOrNot) {
         "the station is locked (by the keys in " + folder + "): it takes only a job they signed";
     const struct {
         FirmwareChoice choice;
-        std::size_t lockingKeys;
+        bool locked;
         std::optional<std::string> refusal;
     } cases[] = {
-        {{"fw.qvx", {}, {}, true}, 0, std::nullopt},
-        {{"", "a.job", {"k.pub"}, false}, 0, std::nullopt},
-        {{"", "a.job", {}, false}, 2, std::nullopt},
-        {{"", std::nullopt, {}, false}, 0, "give a firmware file, or --job JOBFILE"},
-        {{"fw.qvx", "a.job", {}, false}, 0, "give a firmware file or --job, not both"},
+        {{"fw.qvx", {}, {}, true}, false, std::nullopt},
+        {{"", "a.job", {"k.pub"}, false}, false, std::nullopt},
+        {{"", "a.job", {}, false}, true, std::nullopt},
+        {{"", std::nullopt, {}, false}, false, "give a firmware file, or --job JOBFILE"},
+        {{"fw.qvx", "a.job", {}, false}, false, "give a firmware file or --job, not both"},
         {{"", "a.job", {"k.pub"}, true},
-         0,
+         false,
          "line options can't be given beside a job: it holds the line settings"},
-        {{"fw.qvx", {}, {"k.pub"}, false}, 0, "--trust is for a job"},
-        {{"fw.qvx", {}, {}, false}, 1, locked + ", not a firmware file"},
-        {{"", "a.job", {"k.pub"}, false}, 1, locked + ", and no --trust"},
-        {{"", "a.job", {}, true}, 1, locked + ", with the line settings it holds"},
+        {{"fw.qvx", {}, {"k.pub"}, false}, false, "--trust is for a job"},
+        {{"fw.qvx", {}, {}, false}, true, locked + ", not a firmware file"},
+        {{"", "a.job", {"k.pub"}, false}, true, locked + ", and no --trust"},
+        {{"", "a.job", {}, true}, true, locked + ", with the line settings it holds"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ChoiceRefusal(c.choice, c.lockingKeys, folder), c.refusal)
-            << c.choice.file << " " << c.choice.job.value_or("") << " " << c.lockingKeys;
+        EXPECT_EQ(ChoiceRefusal(c.choice, c.locked, folder), c.refusal)
+            << c.choice.file << " " << c.choice.job.value_or("") << " " << c.locked;
     }
 }
+
+TEST(JobLock, TestsMayLockAMachineButNeverUnlockIt) {
+    const std::string system = "/etc/quorvale/trusted-keys";
+    EXPECT_EQ(LockFolderInEffect(true, "/tmp/t", system), system);
+    EXPECT_EQ(LockFolderInEffect(true, nullptr, system), system);
+    EXPECT_EQ(LockFolderInEffect(false, "/tmp/t", system), "/tmp/t");
+    EXPECT_EQ(LockFolderInEffect(false, "", system), system);
+    EXPECT_EQ(LockFolderInEffect(false, nullptr, system), system);
+}
+
+// The variable that points the lock at a test's folder, put back when the test ends.
+class TestLockFolder {
+public:
+    explicit TestLockFolder(const std::string& folder) {
+        ::setenv("QUORVALE_TEST_TRUSTED_KEYS", folder.c_str(), 1);
+    }
+    ~TestLockFolder() { ::unsetenv("QUORVALE_TEST_TRUSTED_KEYS"); }
+};
 
 TEST_F(JobTest, LockedByTheSystemFolderTheJobNeedsNoTrustGiven) {
     const std::string folder = m_dir.File("trusted-keys");
     ::mkdir(folder.c_str(), 0755);
-    m_dir.Write("trusted-keys/engineering.pub",
-                BytesOf(PublicKeyLine(m_key.publicKey, "engineering")));
-    m_dir.Write("trusted-keys/notes.txt", BytesOf("not a key"));
-    ::setenv("QUORVALE_TEST_TRUSTED_KEYS", folder.c_str(), 1);
+    const TestLockFolder lockFolder(folder);
     const std::string job = m_dir.Write("board.job", BytesOf(m_job));
-    const auto keys = SystemTrustedKeys();
-    ASSERT_TRUE(keys);
-    EXPECT_EQ(keys->size(), 1u);
-    const auto opened = OpenJobFile(job, {});
+
+    // There, even with no key in it, the folder locks: a misnamed key locks everything.
+    m_dir.Write("trusted-keys/engineering.pub.txt",
+                BytesOf(PublicKeyLine(m_key.publicKey, "engineering")));
+    auto lock = ReadStationLock();
+    ASSERT_TRUE(lock);
+    EXPECT_TRUE(lock->locked);
+    EXPECT_TRUE(lock->keys.empty());
+    const auto noKey = OpenJobFile(job, {m_dir.File("engineering.key.pub")}, *lock);
+    ASSERT_FALSE(noKey);
+    EXPECT_NE(noKey.error().Words().find("which holds no key"), std::string::npos);
+
+    m_dir.Write("trusted-keys/Engineering.PUB",
+                BytesOf(PublicKeyLine(m_key.publicKey, "engineering")));
+    lock = ReadStationLock();
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->keys.size(), 1u);
+    const auto opened = OpenJobFile(job, {}, *lock);
     ASSERT_TRUE(opened) << opened.error().Words();
     EXPECT_EQ(opened->image->GetHardwareCode(), 7);
+
     // The keys given beside a locked station are not the ones it goes by.
-    m_dir.Write("trusted-keys/engineering.pub",
+    m_dir.Write("trusted-keys/Engineering.PUB",
                 BytesOf(PublicKeyLine(GenerateKeyPair()->publicKey, "another")));
-    const auto refused = OpenJobFile(job, {m_dir.File("engineering.key.pub")});
+    lock = ReadStationLock();
+    const auto refused = OpenJobFile(job, {m_dir.File("engineering.key.pub")}, *lock);
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().Words(), "job '" + job +
                                            "' refused by its key check: it is signed by key " +
                                            KeyId(m_key.publicKey) + ", which is not trusted");
-    ::unsetenv("QUORVALE_TEST_TRUSTED_KEYS");
+}
+
+TEST_F(JobTest, ANameThatIsNotUtf8MakesNoJob) {
+    const auto job = MakeJob({m_firmware, "Platine \xe9", {}, ""}, m_key);
+    ASSERT_FALSE(job);
+    EXPECT_EQ(job.error().Kind(), ErrorKind::Malformed);
+    EXPECT_TRUE(MakeJob({m_firmware, "Platine \xc3\xa9", {}, ""}, m_key));
 }
 
 }  // namespace

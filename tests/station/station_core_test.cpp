@@ -380,6 +380,8 @@ TEST_F(StationCoreTest, LockedStationFlashesTheSignedJobAlone) {
     const auto key = ReadPrivateKeyFile(m_dir.File("engineering.key"));
     std::filesystem::copy_file(m_dir.File("engineering.key.pub"), folder + "/engineering.pub");
     ::setenv("QUORVALE_TEST_TRUSTED_KEYS", folder.c_str(), 1);
+    const std::unique_ptr<const char, decltype([](const char* name) { ::unsetenv(name); })> putBack(
+        "QUORVALE_TEST_TRUSTED_KEYS");
     const auto job = MakeJob({Firmware(),
                               "Board 7",
                               {19200, 8, Parity::None, StopBits::One},
@@ -418,7 +420,6 @@ TEST_F(StationCoreTest, LockedStationFlashesTheSignedJobAlone) {
     EXPECT_EQ(fields["job_name"], "Board 7");
     EXPECT_EQ(fields["signed_by"], KeyId(key->publicKey));
     EXPECT_EQ(fields["job_sha256"], Sha256Hex(std::vector<std::uint8_t>(job->begin(), job->end())));
-    ::unsetenv("QUORVALE_TEST_TRUSTED_KEYS");
 }
 
 }  // namespace

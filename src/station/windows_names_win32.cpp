@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "station/station_options.h"
+
+namespace quorvale {
+
+bool SlotsAreWindowsNames() {
+    return true;
+}
+
+}  // namespace quorvale
