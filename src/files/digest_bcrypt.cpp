@@ -1,28 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-#include <windows.h>
-// After windows.h, which it needs.
-#include <bcrypt.h>
-
+#include "files/bcrypt_algorithm_win32.h"
 #include "files/digest.h"
 
 namespace quorvale {
 namespace {
-
-class Algorithm {
-public:
-    Algorithm() { BCryptOpenAlgorithmProvider(&m_handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0); }
-    ~Algorithm() {
-        if (m_handle) {
-            BCryptCloseAlgorithmProvider(m_handle, 0);
-        }
-    }
-    Algorithm(const Algorithm&) = delete;
-    Algorithm& operator=(const Algorithm&) = delete;
-    BCRYPT_ALG_HANDLE get() const { return m_handle; }
-
-private:
-    BCRYPT_ALG_HANDLE m_handle = nullptr;
-};
 
 class Hash {
 public:
@@ -45,7 +26,7 @@ private:
 }  // namespace
 
 std::optional<Sha256Digest> Sha256(std::span<const std::uint8_t> bytes) {
-    const Algorithm algorithm;
+    const BcryptAlgorithm algorithm(BCRYPT_SHA256_ALGORITHM);
     if (!algorithm.get()) {
         return std::nullopt;
     }

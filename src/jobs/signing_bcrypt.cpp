@@ -7,28 +7,13 @@
 #include <cstring>
 #include <vector>
 
+#include "files/bcrypt_algorithm_win32.h"
 #include "jobs/signing.h"
 
 namespace quorvale {
 namespace {
 
 constexpr ULONG kCoordinate = 32;
-
-class Provider {
-public:
-    Provider() { BCryptOpenAlgorithmProvider(&m_handle, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0); }
-    ~Provider() {
-        if (m_handle) {
-            BCryptCloseAlgorithmProvider(m_handle, 0);
-        }
-    }
-    Provider(const Provider&) = delete;
-    Provider& operator=(const Provider&) = delete;
-    BCRYPT_ALG_HANDLE get() const { return m_handle; }
-
-private:
-    BCRYPT_ALG_HANDLE m_handle = nullptr;
-};
 
 class Key {
 public:
@@ -71,7 +56,7 @@ std::vector<std::uint8_t> Blob(ULONG magic, const PublicKey& key, const SecretKe
 }  // namespace
 
 Result<KeyPair> GenerateKeyPair() {
-    const Provider provider;
+    const BcryptAlgorithm provider(BCRYPT_ECDSA_P256_ALGORITHM);
     if (!provider.get()) {
         return Failed(0, "ECDSA P-256 is not available");
     }
@@ -98,7 +83,7 @@ Result<KeyPair> GenerateKeyPair() {
 }
 
 Result<Signature> SignDigest(const KeyPair& pair, const Sha256Digest& digest) {
-    const Provider provider;
+    const BcryptAlgorithm provider(BCRYPT_ECDSA_P256_ALGORITHM);
     Key key;
     std::vector<std::uint8_t> blob =
         Blob(BCRYPT_ECDSA_PRIVATE_P256_MAGIC, pair.publicKey, &pair.secret);
@@ -125,7 +110,7 @@ bool VerifyDigest(const PublicKey& publicKey, const Sha256Digest& digest,
     if (publicKey[0] != 0x04) {
         return false;
     }
-    const Provider provider;
+    const BcryptAlgorithm provider(BCRYPT_ECDSA_P256_ALGORITHM);
     Key key;
     std::vector<std::uint8_t> blob = Blob(BCRYPT_ECDSA_PUBLIC_P256_MAGIC, publicKey, nullptr);
     return provider.get() &&
