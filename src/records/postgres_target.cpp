@@ -104,10 +104,16 @@ public:
             m_due = true;
         }
         m_wake.notify_all();
+        Changed();
         return {};
     }
 
     std::size_t Waiting() const override { return m_spool->Count(m_uri); }
+
+    void WatchWaiting(std::function<void()> changed) override {
+        const std::lock_guard lock(m_mutex);
+        m_changed = std::move(changed);
+    }
 
 private:
     // What is spooled now, from an earlier run too, is sent at once; then each new record,
@@ -127,6 +133,9 @@ private:
                 m_due = false;
             }
             const Sender::Sent sent = m_sender.SendWaiting();
+            if (sent.count) {
+                Changed();
+            }
             pause = sent.failure ? std::clamp(pause * 2, Clock::duration(kFirstRetry),
                                               Clock::duration(kLongestRetry))
                                  : Clock::duration::zero();
@@ -139,10 +148,22 @@ private:
         }
     }
 
+    void Changed() {
+        std::function<void()> changed;
+        {
+            const std::lock_guard lock(m_mutex);
+            changed = m_changed;
+        }
+        if (changed) {
+            changed();
+        }
+    }
+
     std::unique_ptr<Spool> m_spool;
     const std::string m_uri;
     Sender m_sender;
     std::mutex m_mutex;
+    std::function<void()> m_changed;
     std::condition_variable m_wake;
     bool m_due = true;
     bool m_closing = false;

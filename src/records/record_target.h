@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ public:
     virtual Status Write(const Json& record) = 0;
     // How many records are kept here waiting to be sent on; 0 where each is stored at once.
     virtual std::size_t Waiting() const { return 0; }
+    // Has `changed` called, from any thread, each time Waiting() may have changed: a record
+    // kept to be sent, or records sent. Set before the first Write.
+    virtual void WatchWaiting(std::function<void()> changed) { (void)changed; }
 };
 
 enum class RecordEngine { JsonLines, Sqlite, Postgresql };

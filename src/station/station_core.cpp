@@ -103,6 +103,9 @@ std::string StationCore::FindRefusal() {
             return record.error().Words();
         }
         m_record = std::move(*record);
+        // Records waiting for a server go out in the background; the line follows them.
+        m_record->WatchWaiting(
+            [this] { m_view.Post([this] { m_view.ShowRecord(RecordText()); }); });
     }
     return {};
 }

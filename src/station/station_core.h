@@ -23,9 +23,8 @@ public:
     // A slot's tile changed; on the window's thread.
     virtual void ShowTile(std::size_t slot, const TileLook& look) = 0;
     virtual void ShowTotals(const std::string& text) = 0;
-    // The record's line changed (records waiting for a server, or sent); by default the
-    // window draws RecordText() when it paints.
-    virtual void ShowRecord(const std::string&) {}
+    // The record's line changed: a record kept to wait for its server, or records sent.
+    virtual void ShowRecord(const std::string& text) = 0;
     // Runs `change` on the window's thread, after every change posted before it. May be
     // called from any thread; a change posted to a window that has gone is dropped.
     virtual void Post(std::function<void()> change) = 0;

@@ -237,6 +237,11 @@ void StationWindowWin32::ShowTotals(const std::string& text) {
     InvalidateRect(m_window, nullptr, FALSE);
 }
 
+// The record's line is painted from the core's text; a change only needs a paint.
+void StationWindowWin32::ShowRecord(const std::string&) {
+    InvalidateRect(m_window, nullptr, FALSE);
+}
+
 void StationWindowWin32::Post(std::function<void()> change) {
     m_posted.Add(std::move(change));
     // Should the thread's queue be full, the change waits for the next wake-up.

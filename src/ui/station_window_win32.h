@@ -35,6 +35,7 @@ private:
 
     void ShowTile(std::size_t slot, const TileLook& look) override;
     void ShowTotals(const std::string& text) override;
+    void ShowRecord(const std::string& text) override;
     void Post(std::function<void()> change) override;
 
     int Pixels(int dips) const;
