@@ -3,10 +3,6 @@
 // at three rates beside the line's own limit and a plain reference client, the tool's
 // turnaround between blocks, its CPU share and memory, and a gang of eight controllers.
 // Prints a table and rewrites bench/RESULTS.md.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,30 +11,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <memory>
-#include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "files/regular_file.h"
-#include "image/firmware_file.h"
-#include "image/firmware_image.h"
 #include "reference_client.h"
-#include "sim/controller.h"
-
-extern char** environ;
+#include "support.h"
 
 namespace quorvale::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Seconds = std::chrono::duration<double>;
-
-const LineSettings kApplication{9600, 8, Parity::None, StopBits::One};
-constexpr std::uint8_t kHardware = 7;
 constexpr int kGangSizes[] = {8, 32};
 constexpr int kTracePairs = 3;
 constexpr int kTurnaroundRuns = 5;
@@ -46,114 +28,12 @@ constexpr int kRateRuns = 3;
 // What an FTDI adapter's latency timer holds each reply for, unless set to low latency.
 constexpr std::chrono::milliseconds kAdapterLatency{16};
 
-struct ToolRun {
-    double wall = 0;
-    double cpu = 0;
-    long peakRssKb = 0;
-    int exitCode = -1;
-};
-
-long HighWaterMarkKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return 0;
-}
-
-// Runs the command-line tool as its own process, output discarded, and takes the kernel's
-// accounting of it.
-ToolRun RunTool(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    ToolRun run;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        return run;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    // The kernel's maximum resident size of a spawned process starts from the spawning
-    // process's own, so the tool's peak is read from its memory map's high-water mark instead,
-    // while it runs.
-    int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
-        run.peakRssKb = std::max(run.peakRssKb, HighWaterMarkKb(pid));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    run.wall = Seconds(Clock::now() - start).count();
-    const auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 // What the line itself takes: every character at its bits, plus the two fixed pauses.
 double WireLimit(std::uint32_t rate, std::uint32_t blocks) {
     const double applicationChar = 10.0 / kApplication.baudRate;
     const double bootloaderChar = 11.0 / rate;
     const double bootloaderChars = 20 + (3 + 4) + (4 + 4) + blocks * (262.0 + 5) + 5;
     return 6 * applicationChar + 0.100 + 0.020 + bootloaderChars * bootloaderChar;
-}
-
-struct Image {
-    std::string path;
-    std::unique_ptr<FirmwareImage> loaded = std::make_unique<FirmwareImage>();
-    std::uint32_t blocks = 0;
-};
-
-// Random data with no erased block, so every block goes over the wire.
-Image MakeImage(const std::string& folder, std::uint32_t rate, std::size_t size) {
-    std::mt19937 random(rate);
-    std::vector<std::uint8_t> data(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        data[i] = static_cast<std::uint8_t>(random());
-    }
-    for (std::size_t block = 0; block < size; block += 256) {
-        data[block] = 0x00;
-    }
-    Image image;
-    image.path = folder + "/bench-" + std::to_string(rate) + ".qvx";
-    const auto file = EncodeFirmwareFile({static_cast<std::uint16_t>(rate), 0, 1, kHardware}, data);
-    if (const Status written = WriteFileAtomically(image.path, file); !written) {
-        std::fprintf(stderr, "%s\n", written.error().Words().c_str());
-        std::exit(1);
-    }
-    image.loaded->Load(image.path);
-    image.blocks = static_cast<std::uint32_t>(size / 256);
-    return image;
-}
-
-std::vector<std::string> DownloadCommand(const std::string& file,
-                                         const std::vector<std::string>& ports) {
-    std::vector<std::string> args{QUORVALE_EXE, "download", file};
-    for (const std::string& port : ports) {
-        args.push_back("--port");
-        args.push_back(port);
-    }
-    return args;
-}
-
-sim::ControllerConfig Controller(bool paced, std::chrono::milliseconds adapterLatency = {}) {
-    sim::ControllerConfig config;
-    config.hardwareCode = kHardware;
-    config.application = kApplication;
-    config.pacedLine = paced;
-    config.adapterLatency = adapterLatency;
-    return config;
 }
 
 struct GangRun {
@@ -201,15 +81,6 @@ bool ReferenceInOwnProcess(const std::string& port, const FirmwareImage& image) 
            WEXITSTATUS(status) == 0;
 }
 
-double Percentile(std::vector<double> values, double share) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(share * double(values.size() - 1) + 0.5);
-    return values[index];
-}
-
 std::vector<double> Microseconds(const std::vector<std::chrono::nanoseconds>& durations) {
     std::vector<double> values;
     for (const auto d : durations) {
@@ -239,28 +110,6 @@ Turnarounds MeasureTurnaround(const Image& image, int runs) {
         all.reference.insert(all.reference.end(), reference.begin(), reference.end());
     }
     return all;
-}
-
-std::string Machine() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    std::string model = "unknown processor";
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    }
-    utsname system{};
-    ::uname(&system);
-    return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores, Linux " +
-           system.release;
-}
-
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
 }
 
 }  // namespace
@@ -386,7 +235,7 @@ int main(int argc, char** argv) {
     const std::string report = table.str();
     std::printf("\n%s", report.c_str());
     if (!quick) {
-        std::ofstream results(QUORVALE_RESULTS);
+        std::ostringstream results;
         results
             << "# Benchmark results\n\n"
             << "Machine: " << Machine() << ".\n\n"
@@ -413,6 +262,7 @@ int main(int argc, char** argv) {
                "medians "
                "of three alternating runs of each client.\n\n"
             << report;
+        WriteResultsPart(ResultsPart::Downloads, results.str());
     }
     std::printf("%s\n", allOk ? "all downloads succeeded" : "SOME DOWNLOADS FAILED");
     return allOk ? 0 : 1;

@@ -43,11 +43,15 @@ inline constexpr char kVersionTable[] =
     "CREATE TABLE IF NOT EXISTS quorvale_schema (version integer NOT NULL)";
 inline constexpr char kReadVersion[] = "SELECT max(version) FROM quorvale_schema";
 inline constexpr char kWriteVersion[] = "INSERT INTO quorvale_schema (version) VALUES ($1)";
-// What `records` asks by: a time range, a hardware code and version, a host.
+// What `records` asks by: a time range, a hardware code and version, a host. The yield's two
+// passes each read one index that holds every column they need (hardware first, so that it
+// serves a question by hardware code and version too), never the rows themselves.
 inline constexpr const char* kIndexes[] = {
     "CREATE INDEX IF NOT EXISTS downloads_time ON downloads (time)",
-    "CREATE INDEX IF NOT EXISTS downloads_hardware ON downloads (hardware_code, version)",
     "CREATE INDEX IF NOT EXISTS downloads_host ON downloads (host, port)",
+    "CREATE INDEX IF NOT EXISTS downloads_yield ON downloads "
+    "(hardware_code, version, host, port, outcome, failure_kind, time)",
+    "CREATE INDEX IF NOT EXISTS downloads_seconds ON downloads (outcome, seconds, time)",
 };
 
 inline constexpr char kNewerSchema[] =

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <regex>
 #include <thread>
 #include <tuple>
 
@@ -329,9 +330,19 @@ TEST_F(CommandLineTest, GangDownloadFlashesEachPortOnItsOwn) {
     const std::size_t summary = result.out.find("Port");
     ASSERT_NE(summary, std::string::npos);
     const std::string table = result.out.substr(summary);
-    EXPECT_LT(table.find(a + "  0:00   Download completed"),
-              table.find(b + "  0:00   Incorrect hardware code"));
-    EXPECT_LT(table.find(b), table.find(c + "  0:00   Download completed"));
+    // The port column is as wide as the longest name: /dev/pts/9 beside /dev/pts/10 is padded.
+    const auto row = [&table](const std::string& port, const std::string& ending) {
+        const std::regex line("(^|\n)" + port + " +0:00   " + ending);
+        std::smatch found;
+        return std::regex_search(table, found, line) ? std::size_t(found.position(0))
+                                                     : std::string::npos;
+    };
+    const std::size_t rowA = row(a, "Download completed");
+    const std::size_t rowB = row(b, "Incorrect hardware code");
+    const std::size_t rowC = row(c, "Download completed");
+    EXPECT_NE(rowC, std::string::npos) << table;
+    EXPECT_LT(rowA, rowB) << table;
+    EXPECT_LT(rowB, rowC) << table;
     EXPECT_TRUE(first.WaitForDownloads(1, 1s));
     EXPECT_TRUE(third.WaitForDownloads(1, 1s));
     EXPECT_TRUE(second.Downloads().empty());
