@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
-#include <regex>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -332,10 +332,16 @@ TEST_F(CommandLineTest, GangDownloadFlashesEachPortOnItsOwn) {
     const std::string table = result.out.substr(summary);
     // The port column is as wide as the longest name: /dev/pts/9 beside /dev/pts/10 is padded.
     const auto row = [&table](const std::string& port, const std::string& ending) {
-        const std::regex line("(^|\n)" + port + " +0:00   " + ending);
-        std::smatch found;
-        return std::regex_search(table, found, line) ? std::size_t(found.position(0))
-                                                     : std::string::npos;
+        std::istringstream lines(table);
+        std::size_t number = 0;
+        for (std::string line; std::getline(lines, line); ++number) {
+            const std::size_t cells = line.find_first_not_of(' ', port.size());
+            if (line.rfind(port + " ", 0) == 0 && cells != std::string::npos &&
+                line.find("0:00   " + ending, cells) == cells) {
+                return number;
+            }
+        }
+        return std::string::npos;
     };
     const std::size_t rowA = row(a, "Download completed");
     const std::size_t rowB = row(b, "Incorrect hardware code");
