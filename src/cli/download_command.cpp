@@ -28,6 +28,9 @@ namespace {
 
 constexpr char kWaitingForPort[] = "Waiting for the port";
 constexpr char kWaitingForUnplug[] = "Waiting for the controller to be unplugged";
+constexpr char kRecordsWait[] =
+    "quorvale download: %zu record%s wait%s in the spool for %s%s%s; "
+    "`quorvale records push` sends them";
 
 // Where the downloads' reports go for a reader: one row per port. A single download writes
 // plain lines and redraws its bar in place on a terminal; several share the screen, a row
@@ -269,6 +272,24 @@ bool OpenRecord(const std::optional<std::string>& where, std::unique_ptr<RecordT
     return true;
 }
 
+// Records a server did not take in time are safe in the spool; the user is told, with the
+// server's reason when it refused them, so that a wrong address or password is not missed.
+void CloseRecord(RecordTarget* record, const std::optional<std::string>& where) {
+    if (!record) {
+        return;
+    }
+    record->Close();
+    const std::size_t waiting = record->Waiting();
+    if (waiting == 0) {
+        return;
+    }
+    const std::string problem = record->Problem();
+    const bool one = waiting == 1;
+    std::fprintf(stderr, kRecordsWait, waiting, one ? "" : "s", one ? "s" : "",
+                 RecordShown(*where).c_str(), problem.empty() ? "" : ": ", problem.c_str());
+    std::fputc('\n', stderr);
+}
+
 // A station is given a name per socket; a kernel name goes to whichever adapter comes next.
 void NoteKernelNames(const std::vector<std::string>& ports) {
     for (const std::string& port : ports) {
@@ -412,7 +433,9 @@ int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
     if (console) {
         console->EndLine();
     }
-    return Conclude(options, tally, loops, interrupted);
+    const int exitCode = Conclude(options, tally, loops, interrupted);
+    CloseRecord(record.get(), options.recordFile);
+    return exitCode;
 }
 
 }  // namespace quorvale::cli

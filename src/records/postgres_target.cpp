@@ -2,6 +2,9 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "records/postgres_database.h"
@@ -19,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 // longest: soon after a short outage, without hammering one that is down for the night.
 constexpr auto kFirstRetry = 250ms;
 constexpr auto kLongestRetry = 5s;
+// How long a closing target waits for its server: enough for a server on the floor's network
+// to take a gang's records, short enough that one that hangs is not noticed.
+constexpr auto kCloseWait = 500ms;
 
 // Sends one server's spooled records, oldest first, each removed from the spool only once the
 // server has committed it: a crash in between sends it again, and the UUID keeps it once.
@@ -76,100 +82,143 @@ private:
     std::unique_ptr<PostgresDatabase> m_db;
 };
 
+// What the sending thread shares with its target, and keeps alive itself: a target that
+// closes waits a moment for the thread and then leaves it to end on its own, so that a server
+// that never answers can't hold up the tool's exit.
+struct Sending {
+    Sending(std::unique_ptr<Spool> spool, const std::string& uri)
+        : spool(std::move(spool)), uri(uri), sender(*this->spool, uri) {}
+
+    std::unique_ptr<Spool> spool;
+    const std::string uri;
+    Sender sender;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable ended;
+    bool due = true;
+    bool closing = false;
+    bool finished = false;
+    Clock::time_point retryAt = Clock::time_point::max();
+    // Held while the watcher is called, so that once it is replaced no call to the old one
+    // is under way.
+    std::mutex watching;
+    std::function<void()> changed;
+    // The first line of why the server took nothing last time; empty once it takes records.
+    std::string problem;
+};
+
+void Tell(Sending& sending) {
+    const std::lock_guard lock(sending.watching);
+    if (sending.changed) {
+        sending.changed();
+    }
+}
+
+// What is spooled now, from an earlier run too, is sent at once; then each new record, and
+// after a failure again after a pause. On closing, what came since is sent unless the server
+// is failing.
+void Send(Sending& sending) {
+    auto pause = Clock::duration::zero();
+    for (;;) {
+        bool closing = false;
+        bool told = false;
+        {
+            std::unique_lock lock(sending.mutex);
+            sending.wake.wait_until(lock, sending.retryAt,
+                                    [&] { return sending.closing || sending.due; });
+            closing = sending.closing;
+            if (closing && pause != Clock::duration::zero()) {
+                return;
+            }
+            sending.due = false;
+        }
+        const Sender::Sent sent = sending.sender.SendWaiting();
+        pause = sent.failure ? std::clamp(pause * 2, Clock::duration(kFirstRetry),
+                                          Clock::duration(kLongestRetry))
+                             : Clock::duration::zero();
+        {
+            const std::lock_guard lock(sending.mutex);
+            const std::string words = sent.failure ? sent.failure->Words() : std::string();
+            const std::string problem = words.substr(0, words.find('\n'));
+            told = sent.count || problem != sending.problem;
+            sending.problem = problem;
+            sending.retryAt = sent.failure ? Clock::now() + pause : Clock::time_point::max();
+            sending.due = sending.due && !sent.failure;
+        }
+        if (told) {
+            Tell(sending);
+        }
+        if (closing) {
+            return;
+        }
+    }
+}
+
 // A download's record goes to the spool, which is local and quick; a thread of its own sends
 // it on, so that a server that is slow, down or refusing never holds up a download.
 class PostgresTarget final : public RecordTarget {
 public:
     PostgresTarget(std::unique_ptr<Spool> spool, const std::string& uri)
-        : m_spool(std::move(spool)),
-          m_uri(uri),
-          m_sender(*m_spool, uri),
-          m_thread([this](std::stop_token stop) { Send(stop); }) {}
+        : m_sending(std::make_shared<Sending>(std::move(spool), uri)),
+          m_thread([sending = m_sending] {
+              Send(*sending);
+              const std::lock_guard lock(sending->mutex);
+              sending->finished = true;
+              sending->ended.notify_all();
+          }) {}
 
-    ~PostgresTarget() override {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_closing = true;
-        }
-        m_wake.notify_all();
-        m_thread.join();
-    }
+    ~PostgresTarget() override { Close(); }
 
     Status Write(const Json& record) override {
-        if (Status kept = m_spool->Add(m_uri, NewUuid(), record); !kept) {
+        if (Status kept = m_sending->spool->Add(m_sending->uri, NewUuid(), record); !kept) {
             return kept;
         }
         {
-            const std::lock_guard lock(m_mutex);
-            m_due = true;
+            const std::lock_guard lock(m_sending->mutex);
+            m_sending->due = true;
         }
-        m_wake.notify_all();
-        Changed();
+        m_sending->wake.notify_all();
+        Tell(*m_sending);
         return {};
     }
 
-    std::size_t Waiting() const override { return m_spool->Count(m_uri); }
+    std::size_t Waiting() const override { return m_sending->spool->Count(m_sending->uri); }
+
+    std::string Problem() const override {
+        const std::lock_guard lock(m_sending->mutex);
+        return m_sending->problem;
+    }
 
     void WatchWaiting(std::function<void()> changed) override {
-        const std::lock_guard lock(m_mutex);
-        m_changed = std::move(changed);
+        const std::lock_guard lock(m_sending->watching);
+        m_sending->changed = std::move(changed);
+    }
+
+    // What came since the last send goes now, if the server takes it within a moment; what it
+    // doesn't take waits in the spool for the next start or a push.
+    void Close() override {
+        if (!m_thread.joinable()) {
+            return;
+        }
+        WatchWaiting(nullptr);
+        bool finished = false;
+        {
+            std::unique_lock lock(m_sending->mutex);
+            m_sending->closing = true;
+            m_sending->wake.notify_all();
+            finished =
+                m_sending->ended.wait_for(lock, kCloseWait, [this] { return m_sending->finished; });
+        }
+        if (finished) {
+            m_thread.join();
+        } else {
+            m_thread.detach();
+        }
     }
 
 private:
-    // What is spooled now, from an earlier run too, is sent at once; then each new record,
-    // and after a failure again after a pause. On closing, what came since is sent unless
-    // the server is failing.
-    void Send(std::stop_token) {
-        auto pause = Clock::duration::zero();
-        for (;;) {
-            bool closing = false;
-            {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait_until(lock, m_retryAt, [this] { return m_closing || m_due; });
-                closing = m_closing;
-                if (closing && pause != Clock::duration::zero()) {
-                    return;
-                }
-                m_due = false;
-            }
-            const Sender::Sent sent = m_sender.SendWaiting();
-            if (sent.count) {
-                Changed();
-            }
-            pause = sent.failure ? std::clamp(pause * 2, Clock::duration(kFirstRetry),
-                                              Clock::duration(kLongestRetry))
-                                 : Clock::duration::zero();
-            if (closing) {
-                return;
-            }
-            const std::lock_guard lock(m_mutex);
-            m_retryAt = sent.failure ? Clock::now() + pause : Clock::time_point::max();
-            m_due = m_due && !sent.failure;
-        }
-    }
-
-    void Changed() {
-        std::function<void()> changed;
-        {
-            const std::lock_guard lock(m_mutex);
-            changed = m_changed;
-        }
-        if (changed) {
-            changed();
-        }
-    }
-
-    std::unique_ptr<Spool> m_spool;
-    const std::string m_uri;
-    Sender m_sender;
-    std::mutex m_mutex;
-    std::function<void()> m_changed;
-    std::condition_variable m_wake;
-    bool m_due = true;
-    bool m_closing = false;
-    Clock::time_point m_retryAt = Clock::time_point::max();
-    // Last, so that it starts when everything it uses is there.
-    std::jthread m_thread;
+    std::shared_ptr<Sending> m_sending;
+    std::thread m_thread;
 };
 
 }  // namespace

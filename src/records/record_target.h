@@ -21,9 +21,16 @@ public:
     virtual Status Write(const Json& record) = 0;
     // How many records are kept here waiting to be sent on; 0 where each is stored at once.
     virtual std::size_t Waiting() const { return 0; }
-    // Has `changed` called, from any thread, each time Waiting() may have changed: a record
-    // kept to be sent, or records sent. Set before the first Write.
+    // Has `changed` called, from any thread, each time Waiting() or Problem() may have
+    // changed: a record kept to be sent, records sent, or the server refusing. Once replaced
+    // (by nothing, say), the one before is no longer being called.
     virtual void WatchWaiting(std::function<void()> changed) { (void)changed; }
+    // Why records wait, in one line, when their server refused them last; empty otherwise.
+    virtual std::string Problem() const { return {}; }
+    // Ends the writing: what waits to be sent goes now if it can within a moment, and the rest
+    // stays for a later start or `quorvale records push`. Waiting() and Problem() then say what
+    // stayed. Done by the destructor too.
+    virtual void Close() {}
 };
 
 enum class RecordEngine { JsonLines, Sqlite, Postgresql };

@@ -89,6 +89,9 @@ StationCore::StationCore(StationOptions options, StationView& view)
 }
 
 StationCore::~StationCore() {
+    if (m_record) {
+        m_record->WatchWaiting(nullptr);
+    }
     Stop();
 }
 
@@ -104,9 +107,14 @@ std::string StationCore::FindRefusal() {
         }
         m_record = std::move(*record);
         // Records waiting for a server go out in the background; the line follows them.
-        m_record->WatchWaiting(
-            [this] { m_view.Post([this] { m_view.ShowRecord(RecordText()); }); });
+        m_record->WatchWaiting([this] {
+            m_view.Post([this, line = RecordLineNow()] {
+                m_recordLine = line;
+                m_view.ShowRecord(line);
+            });
+        });
     }
+    m_recordLine = RecordLineNow();
     return {};
 }
 
@@ -203,14 +211,23 @@ std::string StationCore::TotalsText() const {
 }
 
 std::string StationCore::RecordText() const {
+    return m_recordLine.empty() ? RecordLineNow() : m_recordLine;
+}
+
+std::string StationCore::RecordLineNow() const {
     if (!m_options.recordFile) {
         return StationTexts::NoRecord;
     }
     const std::string shown = RecordShown(*m_options.recordFile);
     const std::size_t waiting = m_record ? m_record->Waiting() : 0;
-    return waiting
+    if (waiting == 0) {
+        return StationTexts::Fill(StationTexts::RecordTo, {shown});
+    }
+    const std::string problem = m_record->Problem();
+    return problem.empty()
                ? StationTexts::Fill(StationTexts::RecordWaiting, {shown, std::to_string(waiting)})
-               : StationTexts::Fill(StationTexts::RecordTo, {shown});
+               : StationTexts::Fill(StationTexts::RecordRefused,
+                                    {shown, std::to_string(waiting), problem});
 }
 
 int StationColumns(std::size_t slots, int room) {

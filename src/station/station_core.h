@@ -71,6 +71,8 @@ private:
     class Reports;
 
     std::string FindRefusal();
+    // Asks the record how many wait, on whichever thread the record tells it on.
+    std::string RecordLineNow() const;
     std::string LoadFirmware();
     void Change(std::size_t slot, const std::function<void(quorvale::Tile&)>& change);
 
@@ -82,6 +84,9 @@ private:
     std::optional<Job> m_job;
     bool m_locked = false;
     std::unique_ptr<RecordTarget> m_record;
+    // Kept on the window's thread, as the record last told it: counting the spool is not for
+    // every tile's change.
+    std::string m_recordLine;
     std::string m_refusal;
     std::string m_digest;
     std::unique_ptr<SlotRun> m_run;

@@ -33,6 +33,7 @@ inline constexpr char LineSettingsLine[] =
 inline constexpr char Totals[] = "Total: passed %1, failed %2";
 inline constexpr char RecordTo[] = "Record: %1";
 inline constexpr char RecordWaiting[] = "Record: %1   (%2 waiting to be sent)";
+inline constexpr char RecordRefused[] = "Record: %1   (%2 waiting to be sent: %3)";
 inline constexpr char NoRecord[] = "Record: none (start with --record FILE to keep one)";
 inline constexpr char NothingFlashed[] = "Nothing is flashed: %1";
 inline constexpr char JobLine[] = "Job: %1   Signed by %2";

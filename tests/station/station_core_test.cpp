@@ -319,7 +319,7 @@ TEST_F(StationCoreTest, HeaderLineAndFooterSayWhatTheStationRunsWith) {
 }
 
 // A floor's server that is not there: the download goes on, and the record line says what
-// waits for it, without the URI's password.
+// waits for it and why, without the URI's password.
 TEST_F(StationCoreTest, RecordLineSaysHowManyRecordsWaitForTheServer) {
     ::setenv("XDG_STATE_HOME", m_dir.path().c_str(), 1);
     const std::string slot = m_dir.File("slot-1");
@@ -333,10 +333,14 @@ TEST_F(StationCoreTest, RecordLineSaysHowManyRecordsWaitForTheServer) {
     test::Process controller({QUORVALE_EXE, "simulate", "--link", slot, "--hardware", "7"});
     controller.FirstLine(5s);
     ASSERT_TRUE(view.RunUntil([&] { return view.tiles[0].stateText == "Passed"; }, 10s));
+    // Then why: the server's own words, which the libpq of the day words.
     const std::string waiting =
         "Record: postgresql://line:***@/records?host=" + m_dir.File("no-server") +
-        "   (1 waiting to be sent)";
-    EXPECT_TRUE(view.RunUntil([&] { return view.record == waiting; }, 10s)) << view.record;
+        "   (1 waiting to be sent: ";
+    EXPECT_TRUE(view.RunUntil(
+        [&] { return view.record.starts_with(waiting) && view.record.size() > waiting.size() + 1; },
+        10s))
+        << view.record;
 }
 
 // A controller plugged into a slot is flashed, its tile and the totals follow on the window's
