@@ -10,6 +10,7 @@
 #include "cli/command_line.h"
 #include "postgres_server.h"
 #include "record_samples.h"
+#include "records/database.h"
 #include "records/postgres_database.h"
 #include "records/record_target.h"
 #include "records/spool.h"
@@ -129,6 +130,37 @@ TEST_F(PostgresRecords, ToolKilledBetweenSpoolingAndSendingTheNextStartSendsTheR
     EXPECT_EQ(RunQuorvale(Download(second.Port())).exitCode, 0);
     EXPECT_EQ(StoredPorts(), (std::vector<std::string>{first.Port(), second.Port()}));
     EXPECT_EQ(Spooled(), 0u);
+}
+
+// A server that takes a connection and then answers nothing (here: its table held locked by
+// another session) neither holds up the tool's end nor loses the record; and a record the
+// server already has (a crash between its commit and the spool's) is stored once.
+TEST_F(PostgresRecords, ServerThatNeverAnswersDelaysNothingAndARecordSentTwiceIsStoredOnce) {
+    auto holder = records::PostgresDatabase::Connect(m_server.Uri());
+    ASSERT_TRUE(holder) << holder.error().Words();
+    ASSERT_TRUE(records::PrepareSchema(**holder));
+    ASSERT_TRUE((*holder)->Execute("BEGIN"));
+    ASSERT_TRUE((*holder)->Execute("LOCK TABLE downloads IN ACCESS EXCLUSIVE MODE"));
+
+    SimulateProcess controller({"--hardware", "7"});
+    // Far under the server's wait, which is for ever.
+    const ProcessResult run = test::Run(Quorvale(Download(controller.Port())), 10s);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("quorvale download: 1 record waits in the spool for "),
+              std::string::npos)
+        << run.err;
+    holder->reset();
+
+    auto spool = records::Spool::Open();
+    ASSERT_TRUE(spool);
+    const auto entry = (*spool)->Oldest(m_server.Uri());
+    ASSERT_TRUE(entry && *entry);
+    auto server = records::PostgresDatabase::Connect(m_server.Uri());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(records::InsertRecord(**server, (*entry)->id, (*entry)->record));
+    const ProcessResult push = RunQuorvale({"records", "push"});
+    EXPECT_EQ(push.out, "Sent 1, 0 waiting\n") << push.err;
+    EXPECT_EQ(StoredPorts(), (std::vector<std::string>{controller.Port()}));
 }
 
 TEST_F(PostgresRecords, NewerSchemaIsRefusedAndItsRecordsWait) {
