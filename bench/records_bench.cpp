@@ -40,8 +40,8 @@ std::string FillSql(const std::string& from, const char* id, const char* time,
            "CASE WHEN i % 50 = 0 THEN 'failed' WHEN i % 1000 = 1 THEN 'cancelled' "
            "ELSE 'completed' END, " +
            seconds +
-           ", 5600, CASE WHEN i % 50 = 0 THEN (CASE i % 3 WHEN 0 THEN 'no_answer' "
-           "WHEN 1 THEN 'wrong_hardware' ELSE 'port_lost' END) END, NULL " +
+           ", 5600, CASE WHEN i % 50 = 0 THEN (CASE i % 3 WHEN 0 THEN 'no_hardware_code' "
+           "WHEN 1 THEN 'wrong_hardware_code' ELSE 'port_lost' END) END, NULL " +
            from;
 }
 
