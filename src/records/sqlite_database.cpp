@@ -3,11 +3,15 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 namespace quorvale::records {
 namespace {
 
 // Long enough for every station of a line writing to one file; a record is a few rows' work.
 constexpr int kBusyTimeoutMs = 10000;
+constexpr auto kBusyRetry = std::chrono::milliseconds(5);
 
 ErrorKind KindOf(int code) {
     switch (code & 0xFF) {
@@ -81,8 +85,8 @@ Result<std::unique_ptr<SqliteDatabase>> SqliteDatabase::Open(const std::string& 
     }
     sqlite3_busy_timeout(handle, kBusyTimeoutMs);
     // WAL: readers never hold up a writer, and a commit is one append to the log.
-    if (const auto mode = db->Query("PRAGMA journal_mode=WAL"); !mode) {
-        return Refused(mode.error());
+    if (Status wal = db->SwitchToWal(); !wal) {
+        return Refused(wal.error());
     }
     if (Status sync = db->Execute("PRAGMA synchronous=NORMAL"); !sync) {
         return Refused(sync.error());
@@ -114,6 +118,22 @@ Result<std::vector<Row>> SqliteDatabase::Query(const std::string& sql,
         return Refused(Failure("'" + m_path + "'"));
     }
     return rows;
+}
+
+// Several stations opening a new database at once all switch it: SQLite answers "locked" to
+// some of them at once, without its busy wait, so the switch is tried again for as long as
+// that wait would have lasted. Once one has switched, the others find it done.
+Status SqliteDatabase::SwitchToWal() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+        const auto mode = Query("PRAGMA journal_mode=WAL");
+        if (mode || (mode.error().Code() & 0xFF) != SQLITE_BUSY ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return mode ? Status() : Refused(mode.error());
+        }
+        std::this_thread::sleep_for(kBusyRetry);
+    }
 }
 
 Status SqliteDatabase::BeginWrite() {

@@ -32,6 +32,7 @@ public:
 private:
     SqliteDatabase(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
     Error Failure(const std::string& what) const;
+    Status SwitchToWal();
 
     sqlite3* m_db;
     const std::string m_path;

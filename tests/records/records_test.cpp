@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <set>
 
@@ -127,9 +128,16 @@ TEST(SqliteRecords, SeveralProcessesAtOnceLoseNone) {
         if (child == 0) {
             // Each opens the database as a station starting at the same moment would.
             auto target = OpenRecordTarget(where);
+            if (!target) {
+                std::fprintf(stderr, "%s\n", target.error().Words().c_str());
+            }
             int kept = 0;
             for (int i = 0; target && i < kEach; ++i) {
-                kept += (*target)->Write(SampleRecord("completed", nullptr, false)) ? 1 : 0;
+                const Status written = (*target)->Write(SampleRecord("completed", nullptr, false));
+                if (!written) {
+                    std::fprintf(stderr, "%s\n", written.error().Words().c_str());
+                }
+                kept += written ? 1 : 0;
             }
             ::_exit(kept == kEach ? 0 : 1);
         }
