@@ -34,6 +34,12 @@ Result<std::unique_ptr<Spool>> Spool::Open() {
     const std::filesystem::path path = SpoolPath();
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
+    // The spool holds the servers' URIs, a password among them if one was given: the user's
+    // alone.
+    if (!error) {
+        std::filesystem::permissions(path.parent_path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace, error);
+    }
     if (error) {
         return Refused(Error::FromSystem(error.value(), "Cannot make the record spool's folder '" +
                                                             path.parent_path().string() + "'"));
