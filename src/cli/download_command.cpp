@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -274,20 +275,22 @@ bool OpenRecord(const std::optional<std::string>& where, std::unique_ptr<RecordT
 
 // Records a server did not take in time are safe in the spool; the user is told, with the
 // server's reason when it refused them, so that a wrong address or password is not missed.
-void CloseRecord(RecordTarget* record, const std::optional<std::string>& where) {
+// False while a send is still under way on the record's own thread.
+bool CloseRecord(RecordTarget* record, const std::optional<std::string>& where) {
     if (!record) {
-        return;
+        return true;
     }
-    record->Close();
+    const bool closed = record->Close();
     const std::size_t waiting = record->Waiting();
     if (waiting == 0) {
-        return;
+        return closed;
     }
     const std::string problem = record->Problem();
     const bool one = waiting == 1;
     std::fprintf(stderr, kRecordsWait, waiting, one ? "" : "s", one ? "s" : "",
                  RecordShown(*where).c_str(), problem.empty() ? "" : ": ", problem.c_str());
     std::fputc('\n', stderr);
+    return closed;
 }
 
 // A station is given a name per socket; a kernel name goes to whichever adapter comes next.
@@ -382,16 +385,16 @@ std::optional<Firmware> ChooseFirmware(const DownloadOptions& options) {
     return Firmware{std::move(opened->image), job.firmwareFile, job.line, JobFields(RecordOf(job))};
 }
 
-}  // namespace
-
-int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
+// The downloads, their outputs and their records; `record` is opened here, after the firmware
+// is chosen, and left to the caller to close once everything else is done with.
+int DownloadAndRecord(const DownloadOptions& options, EndingSignals& signals,
+                      std::unique_ptr<RecordTarget>& record) {
     const auto commandStart = std::chrono::steady_clock::now();
     const auto firmware = ChooseFirmware(options);
     if (!firmware) {
         return ExitUsage;
     }
     const FirmwareImage* image = firmware->image.get();
-    std::unique_ptr<RecordTarget> record;
     std::unique_ptr<TraceLog> trace;
     if (!OpenRecord(options.recordFile, record) ||
         !OpenOutput(options.traceFile, trace, commandStart)) {
@@ -433,8 +436,20 @@ int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
     if (console) {
         console->EndLine();
     }
-    const int exitCode = Conclude(options, tally, loops, interrupted);
-    CloseRecord(record.get(), options.recordFile);
+    return Conclude(options, tally, loops, interrupted);
+}
+
+}  // namespace
+
+int RunDownload(const DownloadOptions& options, EndingSignals& signals) {
+    std::unique_ptr<RecordTarget> record;
+    const int exitCode = DownloadAndRecord(options, signals, record);
+    if (!CloseRecord(record.get(), options.recordFile)) {
+        // A server that does not answer holds the record's thread: the process ends now,
+        // without the libraries' exit handlers, which would free what that thread uses.
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }
 

@@ -196,10 +196,16 @@ public:
 
     // What came since the last send goes now, if the server takes it within a moment; what it
     // doesn't take waits in the spool for the next start or a push.
-    void Close() override {
-        if (!m_thread.joinable()) {
-            return;
+    bool Close() override {
+        if (m_thread.joinable()) {
+            m_running = !EndSending();
         }
+        return !m_running;
+    }
+
+private:
+    // True when the thread ended in time and was joined; otherwise it is left to end alone.
+    bool EndSending() {
         WatchWaiting(nullptr);
         bool finished = false;
         {
@@ -214,11 +220,12 @@ public:
         } else {
             m_thread.detach();
         }
+        return finished;
     }
 
-private:
     std::shared_ptr<Sending> m_sending;
     std::thread m_thread;
+    bool m_running = false;
 };
 
 }  // namespace

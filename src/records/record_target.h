@@ -29,8 +29,11 @@ public:
     virtual std::string Problem() const { return {}; }
     // Ends the writing: what waits to be sent goes now if it can within a moment, and the rest
     // stays for a later start or `quorvale records push`. Waiting() and Problem() then say what
-    // stayed. Done by the destructor too.
-    virtual void Close() {}
+    // stayed. Done by the destructor too. False when a send to a server that does not answer
+    // is still under way on a thread of its own: a process that ends then should end at once
+    // (std::_Exit, stdio flushed first), since its libraries' exit handlers would free what that
+    // thread uses.
+    virtual bool Close() { return true; }
 };
 
 enum class RecordEngine { JsonLines, Sqlite, Postgresql };
