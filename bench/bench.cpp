@@ -36,28 +36,6 @@ double WireLimit(std::uint32_t rate, std::uint32_t blocks) {
     return 6 * applicationChar + 0.100 + 0.020 + bootloaderChars * bootloaderChar;
 }
 
-struct GangRun {
-    ToolRun tool;
-    bool ok = false;
-};
-
-// `size` paced controllers flashed by one command.
-GangRun RunGang(const std::string& file, int size) {
-    std::vector<std::unique_ptr<sim::SimulatedController>> gang;
-    std::vector<std::string> ports;
-    for (int i = 0; i < size; ++i) {
-        gang.push_back(std::make_unique<sim::SimulatedController>(Controller(true)));
-        ports.push_back(gang.back()->PortPath());
-    }
-    GangRun run;
-    run.tool = RunTool(DownloadCommand(file, ports));
-    run.ok = run.tool.exitCode == 0;
-    for (const auto& controller : gang) {
-        run.ok = run.ok && controller->WaitForDownloads(1, std::chrono::seconds(1));
-    }
-    return run;
-}
-
 // One paced controller at 57600 baud, with extra arguments for the tool.
 ToolRun RunOne(const std::string& file, const sim::ControllerConfig& config,
                const std::vector<std::string>& extra, bool& ok) {
@@ -188,7 +166,7 @@ int main(int argc, char** argv) {
     // Gangs of paced controllers against one.
     std::vector<std::pair<int, GangRun>> gangs;
     for (const int size : kGangSizes) {
-        gangs.emplace_back(size, RunGang(fast.path, size));
+        gangs.emplace_back(size, RunGang(fast.path, size, {}));
         allOk = allOk && gangs.back().second.ok;
         std::printf("%d controllers: %.3f s (cpu %.3f s)\n", size, gangs.back().second.tool.wall,
                     gangs.back().second.tool.cpu);

@@ -72,25 +72,13 @@ long long CountRows(records::Database& db) {
     return rows ? records::IntegerOf(rows->front().front()) : -1;
 }
 
-// Eight paced controllers flashed by one command, recording as `extra` says.
-ToolRun RunGang(const std::string& file, const std::vector<std::string>& extra) {
-    std::vector<std::unique_ptr<sim::SimulatedController>> gang;
-    std::vector<std::string> ports;
-    for (int i = 0; i < kGang; ++i) {
-        gang.push_back(std::make_unique<sim::SimulatedController>(Controller(true)));
-        ports.push_back(gang.back()->PortPath());
-    }
-    std::vector<std::string> args = DownloadCommand(file, ports);
-    args.insert(args.end(), extra.begin(), extra.end());
-    const ToolRun run = RunTool(args);
-    bool ok = run.exitCode == 0;
-    for (const auto& controller : gang) {
-        ok = ok && controller->WaitForDownloads(1, std::chrono::seconds(1));
-    }
-    if (!ok) {
+// A gang flashed by one command, recording as `extra` says.
+ToolRun RunRecordingGang(const std::string& file, const std::vector<std::string>& extra) {
+    const GangRun run = RunGang(file, kGang, extra);
+    if (!run.ok) {
         Fail("a gang download failed");
     }
-    return run;
+    return run.tool;
 }
 
 // The report as a technician runs it: a process of its own, after one run that warms the
@@ -153,9 +141,9 @@ GangTimes MeasureGangs(const std::string& folder, const std::string& uri) {
     const std::string sqlite = folder + "/line.db";
     GangTimes times;
     for (int run = 0; run < kGangRuns; ++run) {
-        times.none.push_back(RunGang(image.path, {}).wall);
-        times.sqlite.push_back(RunGang(image.path, {"--record", "sqlite:" + sqlite}).wall);
-        times.postgres.push_back(RunGang(image.path, {"--record", uri}).wall);
+        times.none.push_back(RunRecordingGang(image.path, {}).wall);
+        times.sqlite.push_back(RunRecordingGang(image.path, {"--record", "sqlite:" + sqlite}).wall);
+        times.postgres.push_back(RunRecordingGang(image.path, {"--record", uri}).wall);
     }
     auto local = records::SqliteDatabase::Open(sqlite, false);
     auto server = records::PostgresDatabase::Connect(uri);

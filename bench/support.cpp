@@ -112,6 +112,24 @@ sim::ControllerConfig Controller(bool paced, std::chrono::milliseconds adapterLa
     return config;
 }
 
+GangRun RunGang(const std::string& file, int size, const std::vector<std::string>& extra) {
+    std::vector<std::unique_ptr<sim::SimulatedController>> gang;
+    std::vector<std::string> ports;
+    for (int i = 0; i < size; ++i) {
+        gang.push_back(std::make_unique<sim::SimulatedController>(Controller(true)));
+        ports.push_back(gang.back()->PortPath());
+    }
+    std::vector<std::string> args = DownloadCommand(file, ports);
+    args.insert(args.end(), extra.begin(), extra.end());
+    GangRun run;
+    run.tool = RunTool(args);
+    run.ok = run.tool.exitCode == 0;
+    for (const auto& controller : gang) {
+        run.ok = run.ok && controller->WaitForDownloads(1, std::chrono::seconds(1));
+    }
+    return run;
+}
+
 double Percentile(std::vector<double> values, double share) {
     if (values.empty()) {
         return 0;

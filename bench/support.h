@@ -46,6 +46,13 @@ std::vector<std::string> DownloadCommand(const std::string& file,
 
 sim::ControllerConfig Controller(bool paced, std::chrono::milliseconds adapterLatency = {});
 
+struct GangRun {
+    ToolRun tool;
+    bool ok = false;
+};
+// `size` paced controllers flashed by one command, with `extra` arguments for the tool.
+GangRun RunGang(const std::string& file, int size, const std::vector<std::string>& extra);
+
 // The value at `share` (0 to 1) of the values in order; 0 for none.
 double Percentile(std::vector<double> values, double share);
 

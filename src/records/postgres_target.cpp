@@ -198,14 +198,15 @@ public:
     // doesn't take waits in the spool for the next start or a push.
     bool Close() override {
         if (m_thread.joinable()) {
-            m_running = !EndSending();
+            EndSending();
         }
-        return !m_running;
+        const std::lock_guard lock(m_sending->mutex);
+        return m_sending->finished;
     }
 
 private:
-    // True when the thread ended in time and was joined; otherwise it is left to end alone.
-    bool EndSending() {
+    // Joins the thread if it ends in time; otherwise leaves it to end alone.
+    void EndSending() {
         WatchWaiting(nullptr);
         bool finished = false;
         {
@@ -220,12 +221,10 @@ private:
         } else {
             m_thread.detach();
         }
-        return finished;
     }
 
     std::shared_ptr<Sending> m_sending;
     std::thread m_thread;
-    bool m_running = false;
 };
 
 }  // namespace

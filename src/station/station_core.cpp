@@ -70,6 +70,7 @@ private:
 StationCore::StationCore(StationOptions options, StationView& view)
     : m_options(std::move(options)), m_view(view), m_line(m_options.line) {
     m_refusal = FindRefusal();
+    m_recordLine = RecordLineNow();
     if (!m_refusal.empty()) {
         std::fprintf(stderr, "quorvale-station: %s\n", m_refusal.c_str());
     } else {
@@ -114,7 +115,6 @@ std::string StationCore::FindRefusal() {
             });
         });
     }
-    m_recordLine = RecordLineNow();
     return {};
 }
 
@@ -211,7 +211,7 @@ std::string StationCore::TotalsText() const {
 }
 
 std::string StationCore::RecordText() const {
-    return m_recordLine.empty() ? RecordLineNow() : m_recordLine;
+    return m_recordLine;
 }
 
 std::string StationCore::RecordLineNow() const {
